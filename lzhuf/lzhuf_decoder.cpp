@@ -1,0 +1,159 @@
+#include "lzhuf/lzhuf_decoder.h"
+
+#include <cstring>
+
+#include "lzhuf/position_tables.h"
+#include "platform/char_output.h"
+
+namespace {
+
+// One decoded character: console first, then the payload stream, then the
+// ring that later matches copy from.
+inline void emit(LzhufDecoder& d, uint8_t c, std::FILE* out) {
+    put_char(c, stdout);
+    put_char(c, out);
+    d.text_ring[d.write_pos] = c;
+    d.write_pos = (d.write_pos + 1) & RING_MASK;
+    ++d.output_count;
+}
+
+void initialise(LzhufDecoder& d) {
+    model_start(d.model);
+    d.bit_buffer = 0;
+    d.bit_count = 0;
+    d.output_count = 0;
+    // Positions RING_PREFILL..4095 keep what the previous message left there:
+    // a sender's encoder that reaches back into them expects exactly that.
+    std::memset(d.text_ring, ' ', RING_PREFILL);
+    d.write_pos = RING_PREFILL;
+    d.header_count = 1;
+    d.state = SkipHeader;
+}
+
+// The decoding steps, shared by the byte-fed path and the final drain.
+//
+// Feeding (Finishing = false): bits come from the pending window plus this
+// call's one byte, merged when 8 or fewer are pending, and are taken only
+// while 9 or more are pending; the call returns at the first stopping point
+// after the merge.
+// Finishing (Finishing = true): no new byte; a single bit needs one pending
+// bit, the eight position bits need eight, and decoding stops once `limit`
+// characters have been produced.
+template <bool Finishing>
+int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) {
+    // Makes `n` bits available if the current rule allows taking them now.
+    auto bits_ready = [&d, byte](uint8_t n) -> bool {
+        if constexpr (Finishing) {
+            return d.bit_count >= n;
+        } else {
+            (void)n;
+            while (d.bit_count <= 8) {
+                if (d.byte_taken) return false;
+                d.bit_buffer |= static_cast<uint32_t>(byte) << (8 - d.bit_count);
+                d.bit_count = static_cast<uint8_t>(d.bit_count + 8);
+                d.byte_taken = true;
+            }
+            return true;
+        }
+    };
+    auto take_bit = [&d]() -> uint32_t {
+        const uint32_t bit = (d.bit_buffer >> 15) & 1u;
+        d.bit_buffer <<= 1;
+        --d.bit_count;
+        return bit;
+    };
+
+    for (;;) {
+        if constexpr (Finishing) {
+            if (d.output_count >= limit) return d.output_count;
+        }
+        switch (d.state) {
+        case SymbolStart:
+            d.symbol = d.model.child[ROOT_NODE];
+            d.state = SymbolWalk;
+            [[fallthrough]];
+        case SymbolWalk: {
+            int32_t link = d.symbol;
+            while (link < NODE_COUNT) {
+                if (!bits_ready(1)) {
+                    d.symbol = link;  // resume the walk here next time
+                    return d.output_count;
+                }
+                link = d.model.child[link + static_cast<int32_t>(take_bit())];
+            }
+            const int32_t symbol = link - NODE_COUNT;
+            d.symbol = symbol;
+            model_update(d.model, symbol);
+            if (symbol < 256) {
+                emit(d, static_cast<uint8_t>(symbol), out);
+                d.state = SymbolStart;
+            } else {
+                d.state = PositionHigh;
+            }
+            break;
+        }
+        case PositionHigh: {
+            if (!bits_ready(8)) return d.output_count;
+            const uint32_t b = (d.bit_buffer >> 8) & 0xFFu;
+            d.bit_buffer <<= 8;
+            d.bit_count = static_cast<uint8_t>(d.bit_count - 8);
+            d.position_high = static_cast<uint32_t>(position_high_table[b]) << 6;
+            d.extra_bits = position_length_table[b] - 2;
+            d.position_low = b;
+            d.state = PositionLow;
+            break;
+        }
+        case PositionLow: {
+            while (d.extra_bits > 0) {
+                if (!bits_ready(1)) return d.output_count;
+                --d.extra_bits;
+                d.position_low = (d.position_low << 1) + take_bit();
+            }
+            const uint32_t position = (d.position_low & 0x3Fu) | d.position_high;
+            const uint32_t start = (d.write_pos - position - 1) & RING_MASK;
+            const int32_t length = d.symbol - MATCH_LENGTH_BIAS;
+            // Read each character after the previous one is stored, so a copy
+            // that starts close behind write_pos repeats its own output.
+            for (int32_t k = 0; k < length; ++k) {
+                if constexpr (Finishing) {
+                    if (d.output_count >= limit) return d.output_count;
+                }
+                emit(d, d.text_ring[(start + static_cast<uint32_t>(k)) & RING_MASK], out);
+            }
+            d.state = SymbolStart;
+            break;
+        }
+        case Init:
+        case SkipHeader:
+        default:
+            // Only reachable from finish(): nothing of the bit stream has begun.
+            return d.output_count;
+        }
+        if constexpr (!Finishing) {
+            if (d.byte_taken) return d.output_count;  // stopping point
+        }
+    }
+}
+
+}  // namespace
+
+int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
+    switch (d.state) {
+    case Init:
+        initialise(d);
+        return 0;
+    case SkipHeader:
+        if (++d.header_count >= HEADER_BYTES) d.state = SymbolStart;
+        return d.output_count;
+    default:
+        d.byte_taken = false;
+        return run_steps<false>(d, byte, out, 0);
+    }
+}
+
+void restart(LzhufDecoder& d) { d.state = Init; }
+
+int32_t finish(LzhufDecoder& d, std::FILE* out, int32_t limit) {
+    if (d.state == Init || d.state == SkipHeader) return d.output_count;
+    return run_steps<true>(d, 0, out, limit);
+}

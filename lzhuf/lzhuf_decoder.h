@@ -1,0 +1,74 @@
+// LzhufDecoder: decompresses one message while its bytes arrive, one byte per
+// call, and can stop and resume at any bit.
+//
+// Interface:
+//   feed_byte(d, byte, out)  run as far as this byte allows; every decoded
+//                            character goes to stdout and then to `out`.
+//                            Returns the characters produced since the last
+//                            restart.
+//   restart(d)               the next byte begins a new compressed stream
+//   finish(d, out, limit)    the stream has ended: decode what the pending bits
+//                            still hold, up to `limit` characters in all.
+//                            Restart before feeding again.
+//
+// Stream: 6 skipped bytes, then adaptive-Huffman symbols read MSB first.
+// Symbols 0..255 are literals; 256..313 are matches of symbol - 253
+// characters followed by a position code (8 bits through the position tables,
+// then L - 2 more bits).
+//
+// States, and how a call moves between them:
+//
+//   Init --> SkipHeader --(6th byte)--> SymbolStart --> SymbolWalk
+//                                          ^   ^          |    |
+//                                literal   |   +----------+    | match symbol
+//                                          |                   v
+//                                       PositionLow <---- PositionHigh
+//                                  (position tail + copy)  (first 8 bits)
+//
+// A call merges its byte into the 16-bit window once, when bits are needed
+// and 8 or fewer are pending, and returns at the next stopping point (a
+// literal written, a match symbol decoded, the first eight position bits
+// taken, a match copied) or as soon as it needs bits again with 8 or fewer
+// pending.  So bits are taken only while 9 or more are pending; `finish`
+// drains what that rule holds back.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "lzhuf/huffman_model.h"
+
+inline constexpr uint32_t RING_SIZE = 4096;
+inline constexpr uint32_t RING_MASK = RING_SIZE - 1;
+inline constexpr uint32_t RING_PREFILL = RING_SIZE - 60;  // 4036: spaces before it
+inline constexpr int32_t HEADER_BYTES = 6;                // skipped at the stream start
+inline constexpr int32_t MATCH_LENGTH_BIAS = 253;         // match length = symbol - 253
+
+enum LzhufState : uint32_t {
+    Init = 0,          // first byte of a stream: initialise, count it as header byte 1
+    SkipHeader = 1,    // header bytes 2..6, consumed unread
+    SymbolStart = 2,   // begin a symbol at the root
+    SymbolWalk = 3,    // walking the tree one bit at a time
+    PositionHigh = 4,  // first eight bits of a match position
+    PositionLow = 5,   // remaining position bits, then the copy
+};
+
+struct LzhufDecoder {
+    LzhufState state;
+    int32_t header_count;   // header bytes consumed, 1..6
+    uint32_t bit_buffer;    // pending bits, next one at bit 15
+    uint8_t bit_count;      // pending bits, 0..16
+    int32_t symbol;         // child link during the walk, then the symbol
+    uint32_t position_high; // upper six position bits, shifted left by 6
+    uint32_t position_low;  // position code bits; low six are the position's
+    int32_t extra_bits;     // position bits still to read
+    uint32_t write_pos;     // ring position of the next output character
+    int32_t output_count;   // characters produced since initialisation
+    bool byte_taken;        // this call's byte has been merged
+    uint8_t text_ring[RING_SIZE];
+    HuffmanModel model;
+};
+
+int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out);
+void restart(LzhufDecoder& d);
+int32_t finish(LzhufDecoder& d, std::FILE* out, int32_t limit);

@@ -1,0 +1,95 @@
+// lzhuf_tool: pack a file into a compressed message, or unpack one with the
+// byte-fed decoder exactly as the monitor path drives it.
+//
+//   lzhuf_tool pack IN OUT      compress IN into the message format
+//   lzhuf_tool unpack IN OUT    feed IN's bytes one per call to the decoder;
+//                               OUT receives what the decoder writes to its
+//                               stream.  The decoder's console copy is
+//                               discarded unless --show is given.
+//
+// unpack does not drain the decoder at the end, so it shows exactly what the
+// byte-fed path gives: the last few characters of a message are held back.
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "lzhuf/lzhuf_decoder.h"
+#include "tools/lzhuf_encoder.h"
+
+namespace {
+
+LzhufDecoder decoder;  // large: keep it out of the stack
+uint8_t chunk[1 << 16];
+
+int usage() {
+    std::printf("usage: lzhuf_tool pack IN OUT\n"
+                "       lzhuf_tool unpack [--show] IN OUT\n");
+    return 2;
+}
+
+bool read_file(const char* name, std::vector<uint8_t>& data) {
+    std::FILE* in = std::fopen(name, "rb");
+    if (!in) return false;
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.insert(data.end(), chunk, chunk + got);
+    std::fclose(in);
+    return true;
+}
+
+int pack(const char* in_name, const char* out_name) {
+    std::vector<uint8_t> data;
+    if (!read_file(in_name, data)) {
+        std::printf("lzhuf_tool: cannot read %s\n", in_name);
+        return 1;
+    }
+    const std::vector<uint8_t> message = lzhuf_compress(data.data(), data.size());
+    std::FILE* out = std::fopen(out_name, "wb");
+    if (!out) {
+        std::printf("lzhuf_tool: cannot create %s\n", out_name);
+        return 1;
+    }
+    const bool ok = std::fwrite(message.data(), 1, message.size(), out) == message.size();
+    return (std::fclose(out) == 0 && ok) ? 0 : 1;
+}
+
+int unpack(const char* in_name, const char* out_name, bool show) {
+    std::FILE* in = std::fopen(in_name, "rb");
+    if (!in) {
+        std::printf("lzhuf_tool: cannot read %s\n", in_name);
+        return 1;
+    }
+    std::FILE* out = std::fopen(out_name, "wb");
+    if (!out) {
+        std::fclose(in);
+        std::printf("lzhuf_tool: cannot create %s\n", out_name);
+        return 1;
+    }
+#if defined(_WIN32)
+    const char* null_device = "NUL";
+#else
+    const char* null_device = "/dev/null";
+#endif
+    if (!show && !std::freopen(null_device, "w", stdout)) {
+        std::fclose(in);
+        std::fclose(out);
+        return 1;
+    }
+    restart(decoder);
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        for (size_t i = 0; i < got; ++i) feed_byte(decoder, chunk[i], out);
+    }
+    std::fclose(in);
+    return std::fclose(out) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "pack") == 0) return pack(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "unpack") == 0) return unpack(argv[2], argv[3], false);
+    if (argc == 5 && std::strcmp(argv[1], "unpack") == 0 && std::strcmp(argv[2], "--show") == 0) {
+        return unpack(argv[3], argv[4], true);
+    }
+    return usage();
+}
