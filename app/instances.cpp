@@ -1,0 +1,16 @@
+#include "app/instances.h"
+
+#include "monitor/payload_drain.h"
+
+PayloadRing payload_ring;
+MonitorParser monitor_parser;
+MessageFramer message_framer;
+LzhufDecoder lzhuf_decoder;
+
+std::FILE* capture_file;
+std::FILE* payload_file;
+std::FILE* original_data_file;
+
+int32_t drain_single_ring() {
+    return drain_payload_ring(payload_ring, message_framer, lzhuf_decoder, monitor_parser, payload_file);
+}
