@@ -41,31 +41,43 @@ void initialise(LzhufDecoder& d) {
 // characters have been produced.
 template <bool Finishing>
 int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) {
+    // The bit window lives in locals for the call: character output goes
+    // through stdio, and the compiler cannot tell that it leaves the decoder's
+    // fields alone, so fields would be reloaded after every character.
+    uint32_t buffer = d.bit_buffer;
+    uint32_t count = d.bit_count;
+    bool taken = false;
+    auto save = [&]() {
+        d.bit_buffer = buffer;
+        d.bit_count = static_cast<uint8_t>(count);
+        d.byte_taken = taken;
+        return d.output_count;
+    };
     // Makes `n` bits available if the current rule allows taking them now.
-    auto bits_ready = [&d, byte](uint8_t n) -> bool {
+    auto bits_ready = [&](uint32_t n) -> bool {
         if constexpr (Finishing) {
-            return d.bit_count >= n;
+            return count >= n;
         } else {
             (void)n;
-            while (d.bit_count <= 8) {
-                if (d.byte_taken) return false;
-                d.bit_buffer |= static_cast<uint32_t>(byte) << (8 - d.bit_count);
-                d.bit_count = static_cast<uint8_t>(d.bit_count + 8);
-                d.byte_taken = true;
+            while (count <= 8) {
+                if (taken) return false;
+                buffer |= static_cast<uint32_t>(byte) << (8 - count);
+                count += 8;
+                taken = true;
             }
             return true;
         }
     };
-    auto take_bit = [&d]() -> uint32_t {
-        const uint32_t bit = (d.bit_buffer >> 15) & 1u;
-        d.bit_buffer <<= 1;
-        --d.bit_count;
+    auto take_bit = [&]() -> uint32_t {
+        const uint32_t bit = (buffer >> 15) & 1u;
+        buffer <<= 1;
+        --count;
         return bit;
     };
 
     for (;;) {
         if constexpr (Finishing) {
-            if (d.output_count >= limit) return d.output_count;
+            if (d.output_count >= limit) return save();
         }
         switch (d.state) {
         case SymbolStart:
@@ -77,7 +89,7 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
             while (link < NODE_COUNT) {
                 if (!bits_ready(1)) {
                     d.symbol = link;  // resume the walk here next time
-                    return d.output_count;
+                    return save();
                 }
                 link = d.model.child[link + static_cast<int32_t>(take_bit())];
             }
@@ -93,10 +105,10 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
             break;
         }
         case PositionHigh: {
-            if (!bits_ready(8)) return d.output_count;
-            const uint32_t b = (d.bit_buffer >> 8) & 0xFFu;
-            d.bit_buffer <<= 8;
-            d.bit_count = static_cast<uint8_t>(d.bit_count - 8);
+            if (!bits_ready(8)) return save();
+            const uint32_t b = (buffer >> 8) & 0xFFu;
+            buffer <<= 8;
+            count -= 8;
             d.position_high = static_cast<uint32_t>(position_high_table[b]) << 6;
             d.extra_bits = position_length_table[b] - 2;
             d.position_low = b;
@@ -105,7 +117,7 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
         }
         case PositionLow: {
             while (d.extra_bits > 0) {
-                if (!bits_ready(1)) return d.output_count;
+                if (!bits_ready(1)) return save();
                 --d.extra_bits;
                 d.position_low = (d.position_low << 1) + take_bit();
             }
@@ -114,12 +126,21 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
             const int32_t length = d.symbol - MATCH_LENGTH_BIAS;
             // Read each character after the previous one is stored, so a copy
             // that starts close behind write_pos repeats its own output.
-            for (int32_t k = 0; k < length; ++k) {
-                if constexpr (Finishing) {
-                    if (d.output_count >= limit) return d.output_count;
-                }
-                emit(d, d.text_ring[(start + static_cast<uint32_t>(k)) & RING_MASK], out);
+            int32_t copied = length;
+            if constexpr (Finishing) {
+                if (limit - d.output_count < copied) copied = limit - d.output_count;
             }
+            uint32_t write_pos = d.write_pos;
+            for (int32_t k = 0; k < copied; ++k) {
+                const uint8_t c = d.text_ring[(start + static_cast<uint32_t>(k)) & RING_MASK];
+                put_char(c, stdout);
+                put_char(c, out);
+                d.text_ring[write_pos] = c;
+                write_pos = (write_pos + 1) & RING_MASK;
+            }
+            d.write_pos = write_pos;
+            d.output_count += copied;
+            if (copied < length) return save();  // finish reached its limit
             d.state = SymbolStart;
             break;
         }
@@ -127,10 +148,10 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
         case SkipHeader:
         default:
             // Only reachable from finish(): nothing of the bit stream has begun.
-            return d.output_count;
+            return save();
         }
         if constexpr (!Finishing) {
-            if (d.byte_taken) return d.output_count;  // stopping point
+            if (taken) return save();  // stopping point
         }
     }
 }
@@ -146,7 +167,6 @@ int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
         if (++d.header_count >= HEADER_BYTES) d.state = SymbolStart;
         return d.output_count;
     default:
-        d.byte_taken = false;
         return run_steps<false>(d, byte, out, 0);
     }
 }
