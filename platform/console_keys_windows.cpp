@@ -1,0 +1,44 @@
+// Console keys on Windows.  See platform/console_keys.h.
+//
+// Ctrl-C and Ctrl-Break do not reach the console input as keys: they arrive
+// as control events on a thread of their own.  The handler puts a Ctrl-C key
+// press into the console input, where the run's own _kbhit finds it, so the
+// run reaches its orderly shutdown (the modem is told to stop, the files
+// are flushed) instead of being ended mid-pass.
+#include "platform/console_keys.h"
+#include "platform/windows_api.h"
+
+namespace {
+
+HANDLE console_input = INVALID_HANDLE_VALUE;
+
+BOOL WINAPI on_console_control(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    INPUT_RECORD key{};
+    key.EventType = KEY_EVENT;
+    key.Event.KeyEvent.bKeyDown = TRUE;
+    key.Event.KeyEvent.wRepeatCount = 1;
+    key.Event.KeyEvent.wVirtualKeyCode = 'C';
+    key.Event.KeyEvent.uChar.AsciiChar = 0x03;
+    key.Event.KeyEvent.dwControlKeyState = LEFT_CTRL_PRESSED;
+    DWORD written = 0;
+    // Without a console input to put it in, let the default handling end
+    // the process rather than swallow the user's request.
+    return WriteConsoleInputA(console_input, &key, 1, &written) && written == 1 ? TRUE : FALSE;
+}
+
+}  // namespace
+
+void console_keys_setup() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    // The console's own input, also when standard input is redirected.
+    console_input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    SetConsoleCtrlHandler(on_console_control, TRUE);
+}
+
+// The console mode is not changed on Windows: _kbhit sees single keys as
+// it is.
+void console_keys_restore() {}
