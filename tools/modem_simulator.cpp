@@ -1,0 +1,369 @@
+// modem_simulator: stands in for the modem on a pseudo-terminal, so the live
+// run can be tried and tested without one.  Options: see usage() below.
+//
+// It offers the slave side of a pseudo-terminal pair (printing its path as
+// the first line of standard output, and linking it to a given path), answers
+// every command line with a short echo, sends the monitor text of a capture
+// file after "velk Start\r" at the line rate, and stops on "velk Stop\r".
+// It always ends: on "velk Stop\r", at its time limit, or on a signal.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double LINE_RATE = 115200.0 / 10.0;  // characters a second: 8N1 is 10 bits each
+constexpr size_t MAX_LINE = 256;
+
+struct Options {
+    const char* capture = nullptr;
+    const char* link = nullptr;
+    const char* record = nullptr;
+    double rate = LINE_RATE;  // 0: as fast as the reader takes it
+    long long pause_after = -1;
+    long long pause_ms = 0;
+    double time_limit = 120.0;
+    bool keep_running = false;
+    bool quiet = false;
+};
+
+volatile std::sig_atomic_t signalled = 0;
+
+void on_signal(int) { signalled = 1; }
+
+void usage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: modem_simulator [options]\n"
+                 "\n"
+                 "Offers a pseudo-terminal that behaves like the modem: prints the slave path\n"
+                 "as the first line of standard output, answers each command line (ended by\n"
+                 "CR) with the line and \"OK\", sends monitor text after \"velk Start\\r\" and\n"
+                 "stops sending on \"velk Stop\\r\".\n"
+                 "\n"
+                 "  --capture FILE     monitor text to send after \"velk Start\\r\" (default: none)\n"
+                 "  --link PATH        make PATH a symbolic link to the slave, e.g. DIR/ttyS2 for\n"
+                 "                     a build whose device prefix is DIR/ttyS to see it as COM3;\n"
+                 "                     an existing link there is replaced; removed at the end\n"
+                 "  --record FILE      write every byte received to FILE (created anew)\n"
+                 "  --rate CPS         characters a second (default 11520: 115200 baud at 10 bits\n"
+                 "                     a character); 0 sends as fast as the reader takes them\n"
+                 "  --pause-after N    after the first N bytes of the capture, send nothing...\n"
+                 "  --pause-ms MS      ...for MS milliseconds, then go on\n"
+                 "  --time-limit SEC   end after SEC seconds whatever happens (default 120,\n"
+                 "                     at most 3600)\n"
+                 "  --keep-running     after \"velk Stop\\r\" wait for the next \"velk Start\\r\" (which\n"
+                 "                     sends the capture again from its start) instead of ending\n"
+                 "  --quiet            no progress lines on standard error\n"
+                 "  --help             this text\n"
+                 "\n"
+                 "Exit status: 0 after \"velk Stop\\r\", 2 at the time limit, 3 on SIGINT, SIGTERM\n"
+                 "or SIGHUP, 1 on a usage or setup error.\n");
+}
+
+bool parse_number(const char* text, double low, double high, double& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text, &end);
+    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+// Returns 0 to go on, or the exit status.
+int parse_options(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help") {
+            usage(stdout);
+            return -1;
+        }
+        if (arg == "--keep-running") {
+            o.keep_running = true;
+            continue;
+        }
+        if (arg == "--quiet") {
+            o.quiet = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "modem_simulator: %s needs a value (or is unknown)\n", arg.c_str());
+            return 1;
+        }
+        const char* value = argv[++i];
+        double number = 0;
+        if (arg == "--capture") {
+            o.capture = value;
+        } else if (arg == "--link") {
+            o.link = value;
+        } else if (arg == "--record") {
+            o.record = value;
+        } else if (arg == "--rate" && parse_number(value, 0, 1e9, number)) {
+            o.rate = number;
+        } else if (arg == "--pause-after" && parse_number(value, 0, 1e15, number)) {
+            o.pause_after = static_cast<long long>(number);
+        } else if (arg == "--pause-ms" && parse_number(value, 0, 3.6e6, number)) {
+            o.pause_ms = static_cast<long long>(number);
+        } else if (arg == "--time-limit" && parse_number(value, 0.001, 3600, number)) {
+            o.time_limit = number;
+        } else {
+            std::fprintf(stderr, "modem_simulator: bad option %s %s\n", arg.c_str(), value);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+bool read_file(const char* name, std::string& data) {
+    std::FILE* in = std::fopen(name, "rb");
+    if (!in) return false;
+    char chunk[65536];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, got);
+    std::fclose(in);
+    return true;
+}
+
+struct Simulator {
+    Options opt;
+    std::string capture;
+    int master = -1;
+    int slave = -1;  // held so the pair lives while no reader has it open
+    int record = -1;
+    std::string slave_path;
+
+    std::string line;         // command line being received; longer ones are cut
+    std::string reply;        // waiting to be written, ahead of monitor text
+    bool sending = false;     // between Start and Stop
+    size_t sent = 0;          // capture bytes written
+    Clock::time_point send_start;
+    Clock::duration paused_for{};
+    bool pause_done = false;
+    bool pausing = false;
+    Clock::time_point pause_end;
+    bool capture_done_told = false;
+    bool stop_seen = false;
+
+    void note(const char* what) const {
+        if (!opt.quiet) std::fprintf(stderr, "modem_simulator: %s\n", what);
+    }
+
+    // Monitor bytes that may be on the line by now: the line rate, less any
+    // pause, and never past the pause point before the pause has been made.
+    size_t capture_due(Clock::time_point now) const {
+        size_t due = capture.size();
+        if (opt.rate > 0) {
+            const double seconds = std::chrono::duration<double>(now - send_start - paused_for).count();
+            const double chars = seconds * opt.rate;
+            if (chars < static_cast<double>(due)) due = chars > 0 ? static_cast<size_t>(chars) : 0;
+        }
+        if (opt.pause_after >= 0 && !pause_done) {
+            due = std::min(due, static_cast<size_t>(opt.pause_after));
+        }
+        return due;
+    }
+
+    void command(const std::string& text) {
+        if (text.empty()) return;
+        reply += text + "\r\nOK\r\n";
+        if (text == "velk Start") {
+            if (!sending) {
+                sending = true;
+                sent = 0;
+                send_start = Clock::now();
+                paused_for = {};
+                pause_done = pausing = capture_done_told = false;
+                note("start: sending monitor text");
+            }
+        } else if (text == "velk Stop") {
+            sending = false;
+            stop_seen = true;
+            note("stop");
+        }
+    }
+
+    void received(const char* data, size_t size) {
+        if (record >= 0) {
+            size_t done = 0;
+            while (done < size) {
+                const ssize_t put = write(record, data + done, size - done);
+                if (put < 0 && errno == EINTR) continue;
+                if (put <= 0) break;
+                done += static_cast<size_t>(put);
+            }
+        }
+        for (size_t i = 0; i < size; ++i) {
+            const char c = data[i];
+            if (c == '\r') {
+                command(line);
+                line.clear();
+            } else if (c != '\n') {
+                if (line.size() < MAX_LINE) line += c;
+            }
+        }
+    }
+
+    // Writes what it can without waiting; false when the line is full.
+    bool send_some(Clock::time_point now) {
+        if (!reply.empty()) {
+            const ssize_t put = write(master, reply.data(), reply.size());
+            if (put > 0) reply.erase(0, static_cast<size_t>(put));
+            return put > 0 || errno != EAGAIN;
+        }
+        if (!sending) return true;
+        if (pausing) {
+            if (now < pause_end) return true;
+            pausing = false;
+            pause_done = true;
+            paused_for += std::chrono::milliseconds(opt.pause_ms);
+            note("pause over");
+        }
+        const size_t due = capture_due(now);
+        if (sent < due) {
+            const ssize_t put = write(master, capture.data() + sent, due - sent);
+            if (put > 0) sent += static_cast<size_t>(put);
+            if (put <= 0) return errno != EAGAIN;
+        }
+        if (opt.pause_after >= 0 && !pause_done && !pausing && sent == static_cast<size_t>(opt.pause_after) &&
+            sent < capture.size()) {
+            pausing = true;
+            pause_end = now + std::chrono::milliseconds(opt.pause_ms);
+            // The pause counts from here; bytes that were due during it must
+            // not pour out at its end.
+            note("pausing");
+        }
+        if (sent == capture.size() && !capture_done_told) {
+            capture_done_told = true;
+            note("capture sent");
+        }
+        return true;
+    }
+
+    bool more_to_send() const {
+        return !reply.empty() || (sending && !pausing && sent < capture.size());
+    }
+};
+
+bool open_pair(Simulator& s) {
+    char name[256] = {};
+    if (openpty(&s.master, &s.slave, name, nullptr, nullptr) != 0) return false;
+    s.slave_path = name;
+    termios raw{};
+    if (tcgetattr(s.slave, &raw) == 0) {
+        cfmakeraw(&raw);
+        tcsetattr(s.slave, TCSANOW, &raw);
+    }
+    const int flags = fcntl(s.master, F_GETFL);
+    return flags >= 0 && fcntl(s.master, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool make_link(const char* link, const std::string& target) {
+    struct stat st {};
+    if (lstat(link, &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            std::fprintf(stderr, "modem_simulator: %s exists and is not a link\n", link);
+            return false;
+        }
+        unlink(link);
+    }
+    if (symlink(target.c_str(), link) != 0) {
+        std::fprintf(stderr, "modem_simulator: cannot link %s: %s\n", link, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void remove_link(const char* link, const std::string& target) {
+    char seen[512] = {};
+    const ssize_t n = readlink(link, seen, sizeof seen - 1);
+    if (n > 0 && target == std::string(seen, static_cast<size_t>(n))) unlink(link);
+}
+
+int run(Simulator& s) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s.opt.time_limit));
+    char buffer[4096];
+    for (;;) {
+        if (signalled) return 3;
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            s.note("time limit reached");
+            return 2;
+        }
+        bool line_full = !s.send_some(now);
+        if (s.stop_seen && s.reply.empty()) {
+            // The exclusive flag of the last opener would outlive it on a
+            // pseudo-terminal and refuse the next run.
+            ioctl(s.slave, TIOCNXCL);
+            if (!s.opt.keep_running) return 0;
+            s.stop_seen = false;
+        }
+        // Wake often while monitor text is due, seldom when only listening.
+        int wait_ms = s.more_to_send() ? 5 : 50;
+        if (s.pausing) wait_ms = 5;
+        pollfd fd{s.master, static_cast<short>(POLLIN | (line_full ? POLLOUT : 0)), 0};
+        const int ready = poll(&fd, 1, wait_ms);
+        if (ready < 0 && errno != EINTR) return 1;
+        if (ready > 0 && (fd.revents & POLLIN)) {
+            const ssize_t got = read(s.master, buffer, sizeof buffer);
+            if (got > 0) s.received(buffer, static_cast<size_t>(got));
+        }
+        if (ready > 0 && (fd.revents & (POLLHUP | POLLERR)) && !(fd.revents & POLLIN)) {
+            // Cannot happen while the slave is held, but never spin on it.
+            usleep(10000);
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Simulator s;
+    const int parsed = parse_options(argc, argv, s.opt);
+    if (parsed != 0) return parsed < 0 ? 0 : parsed;
+    if (s.opt.capture && !read_file(s.opt.capture, s.capture)) {
+        std::fprintf(stderr, "modem_simulator: cannot read %s\n", s.opt.capture);
+        return 1;
+    }
+    if (s.opt.record) {
+        s.record = open(s.opt.record, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (s.record < 0) {
+            std::fprintf(stderr, "modem_simulator: cannot create %s\n", s.opt.record);
+            return 1;
+        }
+    }
+    if (!open_pair(s)) {
+        std::fprintf(stderr, "modem_simulator: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+    if (s.opt.link && !make_link(s.opt.link, s.slave_path)) return 1;
+
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", s.slave_path.c_str());
+    std::fflush(stdout);
+
+    const int status = run(s);
+    if (s.opt.link) remove_link(s.opt.link, s.slave_path);
+    if (s.record >= 0) close(s.record);
+    close(s.master);
+    close(s.slave);
+    return status;
+}
