@@ -1,0 +1,192 @@
+#include "monitor/monitor_parser.h"
+
+#include <cstring>
+
+#include "monitor/number_reading.h"
+#include "platform/char_output.h"
+
+namespace {
+
+constexpr uint8_t CR = 0x0D;
+constexpr uint8_t LF = 0x0A;
+
+// The fields that change on nearly every character.  A batch works on this
+// local copy and writes it back once: kept in the parser, every byte stored
+// into recent_chars or the ring (which may alias anything) would force them
+// out to memory and back, which costs more than the parsing.  A single
+// character works on the fields in place through `InPlace`, which saves the
+// copying for one step.  The steps below are written once for both.
+struct Live {
+    ParserState state;
+    uint8_t recent_pos;
+    uint32_t payload_type;
+    int32_t chars_left;
+    int32_t hex_phase;
+    int32_t write_index;
+};
+
+struct InPlace {
+    ParserState& state;
+    uint8_t& recent_pos;
+    uint32_t& payload_type;
+    int32_t& chars_left;
+    int32_t& hex_phase;
+    int32_t& write_index;
+};
+
+inline Live load(const MonitorParser& p, const PayloadRing& ring) {
+    return {p.state, p.recent_pos, p.payload_type, p.chars_left, p.hex_phase, ring.write_index};
+}
+
+inline void store(MonitorParser& p, PayloadRing& ring, const Live& v) {
+    p.state = v.state;
+    p.recent_pos = v.recent_pos;
+    p.payload_type = v.payload_type;
+    p.chars_left = v.chars_left;
+    p.hex_phase = v.hex_phase;
+    ring.write_index = v.write_index;
+}
+
+template <class V>
+inline void append(PayloadRing& ring, V& v, uint8_t byte) {
+    ring.bytes[v.write_index] = byte;
+    const int32_t next = v.write_index + 1;
+    v.write_index = next == PAYLOAD_RING_SIZE ? 0 : next;
+}
+
+// The character k places before the next free slot: 1 is the current one.
+inline uint8_t char_back(const MonitorParser& p, uint8_t recent_pos, int32_t k) {
+    return p.recent_chars[static_cast<uint8_t>(recent_pos - k)];
+}
+
+// The last `count` characters, oldest first, then a NUL.
+void fill_window(MonitorParser& p, uint8_t recent_pos, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) p.match_window[i] = static_cast<char>(char_back(p, recent_pos, count - i));
+    p.match_window[count] = '\0';
+}
+
+// Only reached when the window begins with L, T or #.
+template <class V>
+void scan_keywords(MonitorParser& p, V& v) {
+    fill_window(p, v.recent_pos, HEADER_WINDOW);
+    const char* w = p.match_window;
+    if (std::memcmp(w, "LEN: ", 5) == 0) {
+        v.chars_left = read_decimal(w + 5, HEADER_WINDOW - 5);
+    } else if (std::memcmp(w, "TYPE: ", 6) == 0) {
+        v.payload_type = static_cast<uint32_t>(read_decimal(w + 6, HEADER_WINDOW - 6));
+    } else if (std::memcmp(w, "###PAYLOAD2:", 12) == 0) {
+        if (v.payload_type == FIRST_HEX_TYPE) {
+            // Each byte is two digits and a separator, but the last one has
+            // no separator.
+            v.chars_left = v.chars_left * 3 - 1;
+            std::fputs("\r### <Bin data>\r\n", stdout);
+        } else {
+            // Text gets two characters of grace after its announced length;
+            // #, CR and LF there end it early.
+            v.chars_left = v.chars_left + 2;
+        }
+        v.hex_phase = 0;
+        v.state = SkipLineEnd;
+    }
+}
+
+// The end marker counts once the character after it has arrived, so the
+// window's first 14 characters are the ones before the current character.
+inline bool end_marker_seen(MonitorParser& p, uint8_t recent_pos) {
+    if (char_back(p, recent_pos, PAYLOAD_WINDOW) != '#') return false;
+    fill_window(p, recent_pos, PAYLOAD_WINDOW);
+    return std::memcmp(p.match_window, "###PAYLOAD_END", 14) == 0;
+}
+
+template <class V>
+inline void hex_char(MonitorParser& p, PayloadRing& ring, V& v, uint8_t c) {
+    int32_t phase = v.hex_phase + 1;
+    const bool pair_done = phase == 2;
+    if (pair_done) {
+        const uint8_t previous = char_back(p, v.recent_pos, 2);
+        p.match_window[0] = static_cast<char>(previous);
+        p.match_window[1] = static_cast<char>(c);
+        p.match_window[2] = '\0';
+        append(ring, v, hex_pair_value(previous, c));
+    } else if (phase == 3) {
+        phase = 0;
+    }
+    v.hex_phase = phase;
+    --v.chars_left;
+    if (v.chars_left <= 0) {
+        v.state = Reset;
+        return;
+    }
+    // A completed pair overwrote the window, so the marker cannot be seen on it.
+    if (!pair_done && end_marker_seen(p, v.recent_pos)) v.state = Reset;
+}
+
+template <class V>
+inline void text_char(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V& v, uint8_t c) {
+    if (v.chars_left < 3 && (c == '#' || c == CR || c == LF)) {
+        v.state = Reset;
+        return;
+    }
+    // The console gets a line feed before every CR so text lines do not
+    // overwrite each other; the file and the ring get the bytes as sent.
+    // No flush here: the run driver flushes stdout once after each batch it
+    // feeds, which shows the text within the same read and saves a system
+    // call per character.
+    if (c == CR) put_char(LF, stdout);
+    put_char(c, stdout);
+    put_char(c, payload_file);
+    append(ring, v, c);
+    --v.chars_left;
+    if (v.chars_left <= 0 || end_marker_seen(p, v.recent_pos)) v.state = Reset;
+}
+
+template <class V>
+inline void step(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V& v, uint8_t c) {
+    p.recent_chars[v.recent_pos] = c;
+    v.recent_pos = static_cast<uint8_t>(v.recent_pos + 1);
+    switch (v.state) {
+    case Reset:
+        v.payload_type = 0;
+        v.chars_left = 0;
+        v.state = ScanHeader;
+        return;
+    case ScanHeader: {
+        // Every keyword begins with one of these; anything else cannot match.
+        const uint8_t first = char_back(p, v.recent_pos, HEADER_WINDOW);
+        if (first == 'L' || first == 'T' || first == '#') scan_keywords(p, v);
+        return;
+    }
+    case SkipLineEnd:
+        if (c == CR || c == LF) return;
+        v.state = InPayload;
+        [[fallthrough]];
+    case InPayload:
+        if (v.chars_left <= 0) {
+            v.state = Reset;
+        } else if (v.payload_type >= FIRST_HEX_TYPE) {
+            hex_char(p, ring, v, c);
+        } else {
+            text_char(p, ring, payload_file, v, c);
+        }
+        return;
+    }
+}
+
+}  // namespace
+
+void feed_char(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, uint8_t c) {
+    InPlace v{parser.state,      parser.recent_pos, parser.payload_type,
+              parser.chars_left, parser.hex_phase,  ring.write_index};
+    step(parser, ring, payload_file, v, c);
+}
+
+void feed_chars(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, const uint8_t* chars,
+                int32_t count) {
+    Live v = load(parser, ring);
+    for (const uint8_t* end = chars + (count > 0 ? count : 0); chars != end; ++chars) {
+        step(parser, ring, payload_file, v, *chars);
+    }
+    store(parser, ring, v);
+}
+
+void restart(MonitorParser& parser) { parser.state = Reset; }

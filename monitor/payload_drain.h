@@ -1,0 +1,18 @@
+// drain_payload_ring: hands every unread PayloadRing byte to the framer.
+//
+// The read index is advanced before each byte is handed on, because the
+// framer finds the byte it is given at 1 back from the read index.  Returns
+// how many bytes were handed over, so the live run's silence watchdog can tell
+// that a payload byte reached the framer.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "lzhuf/lzhuf_decoder.h"
+#include "monitor/message_framer.h"
+#include "monitor/monitor_parser.h"
+#include "monitor/payload_ring.h"
+
+int32_t drain_payload_ring(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& decoder,
+                           MonitorParser& parser, std::FILE* payload_file);
