@@ -1,0 +1,106 @@
+// Capture builder (test support): monitor text as the modem prints it,
+// carrying compressed-message transfers, for tests, sample captures and users'
+// own experiments.
+//
+// What a transfer looks like in the payload bytes:
+//   "FC EM <identifier> <length> <compressed length> 0" CR
+//   SOH, header length byte, title, NUL, "0", NUL
+//   blocks: STX, length byte (256 written as 0), data bytes   (the compressed
+//           message from lzhuf_compress)
+//   EOT, checksum (two's complement of the sum of all block data bytes)
+//
+// How the modem prints a report (every line ends CR LF):
+//   a header line carrying "TYPE: t" and "LEN: n"
+//   "###PAYLOAD2:"
+//   the payload: text as it is (types 0..7), or for type 8 two upper-case hex
+//   digits per byte with a blank between bytes
+//   "###PAYLOAD_END"
+//
+// Placement rules the builder keeps, so that the parser and framer see what
+// is meant:
+//   - a transfer's bytes go only into binary reports of its own, so the text
+//     reports never land inside a message (their bytes reach the framer too);
+//   - the header line and the message body go into separate reports, with
+//     room for a reply between them, as in a real exchange;
+//   - every LEN matches its payload, and each payload is followed by CR LF,
+//     whose first character only moves the parser back to header scanning;
+//   - noise lines and the built-in report texts hold no keyword.
+// What the builder cannot enforce: the framer recognises a header 24 bytes
+// after its F and looks for 0x00 0x30 0x00 only after that, so a header line
+// plus title that is shorter than about 25 bytes misses its message.
+//
+// Interface:
+//   CaptureBuilder + builder_start(b, seed), then in any order:
+//     add_noise_line(b[, line])     a line outside any report
+//     add_text_report(b, text, type)
+//     add_binary_report(b, data, type)     one report
+//     add_binary_reports(b, data)          spread over reports of random size
+//     add_message(b, spec, options)        header line, reply, body
+//   build_capture(messages, options)  a whole capture: a first noise line,
+//       then each message with noise and text reports around it.
+//   transfer_header(spec), transfer_body(spec)   the transfer's payload bytes
+//
+// Besides the text, the builder records what the parser must extract from
+// it: every payload byte in order, and the text payloads it writes to the
+// payload file.  A text report must not contain "###PAYLOAD_END", which
+// would end it early.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Deterministic on every platform, unlike the standard distributions.
+struct CaptureRng {
+    uint64_t state;
+};
+uint64_t rng_next(CaptureRng& rng);
+// A number from low to high, both included.
+int64_t rng_between(CaptureRng& rng, int64_t low, int64_t high);
+
+struct MessageSpec {
+    std::string text;             // compressed with lzhuf_compress
+    std::string identifier;       // empty: 12 random letters and digits
+    std::string title = "Test message";
+    std::string length_field;     // the header's length; empty: the text's size
+    int32_t block_size = 250;     // data bytes per block, 1..256
+    bool eot = true;              // close with EOT and the checksum
+    int64_t cut_at = -1;          // send only this many bytes of the transfer (header line included)
+    int32_t bad_type_block = -1;  // this block (from 0) gets bad_type_byte instead of STX
+    uint8_t bad_type_byte = 0x03;
+};
+
+struct CaptureOptions {
+    uint64_t seed = 1;
+    int32_t min_report = 16;       // payload bytes per binary report
+    int32_t max_report = 128;
+    int32_t max_noise_lines = 2;   // per gap, a random number up to this
+    int32_t max_text_reports = 2;  // per gap, a random number up to this
+    bool reply_report = true;      // a text report between header line and message body
+    bool header_as_text = false;   // the header line as a text report of type 0
+    std::vector<std::string> report_texts;  // texts for the text reports; empty: built-in ones
+};
+
+struct CaptureBuilder {
+    CaptureRng rng;
+    std::string text;                 // the monitor text so far
+    std::vector<uint8_t> payload;     // payload bytes the parser extracts from it, in order
+    std::string text_payloads;        // what the parser writes to the payload file
+    int32_t min_report = 16;
+    int32_t max_report = 128;
+    uint32_t report_count = 0;        // numbers the header lines
+};
+
+void builder_start(CaptureBuilder& b, uint64_t seed);
+
+void add_noise_line(CaptureBuilder& b);
+void add_noise_line(CaptureBuilder& b, const std::string& line);  // CR LF is appended
+void add_text_report(CaptureBuilder& b, const std::string& text, uint32_t type = 0);
+void add_binary_report(CaptureBuilder& b, const std::vector<uint8_t>& data, uint32_t type = 8);
+void add_binary_reports(CaptureBuilder& b, const std::vector<uint8_t>& data);
+void add_message(CaptureBuilder& b, const MessageSpec& spec, const CaptureOptions& options);
+
+std::vector<uint8_t> transfer_header(const MessageSpec& spec);
+std::vector<uint8_t> transfer_body(const MessageSpec& spec);
+
+CaptureBuilder build_capture(const std::vector<MessageSpec>& messages, const CaptureOptions& options);
