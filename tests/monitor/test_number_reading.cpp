@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "monitor/number_reading.h"
+
+namespace {
+
+int32_t decimal(const char* text) { return read_decimal(text, static_cast<int32_t>(std::strlen(text))); }
+
+}  // namespace
+
+TEST(ReadDecimal, AgreesWithAtoiOnOddText) {
+    const char* cases[] = {"", "7", "  42x", "\t\n\v\f\r9", "-17", "+17", "- 5", "+-3", "--1", "0009", "12 34",
+                           "x12", " ", "-", "2147483647", "-2147483648", "1e5", "99999\r\n"};
+    for (const char* text : cases) EXPECT_EQ(decimal(text), std::atoi(text)) << '"' << text << '"';
+}
+
+TEST(ReadDecimal, StopsAtWindowEndAndNul) {
+    EXPECT_EQ(read_decimal("123456789", 7), 1234567);
+    EXPECT_EQ(read_decimal("12\0" "34", 5), 12);
+    // 18 digits: only the low 32 bits of the value remain, as atoi gives them.
+    const long long full = 123456789012345678LL;
+    EXPECT_EQ(decimal("123456789012345678"), static_cast<int32_t>(static_cast<uint32_t>(full)));
+    EXPECT_EQ(decimal("-123456789012345678"), static_cast<int32_t>(static_cast<uint32_t>(-full)));
+}
+
+TEST(HexPair, AgreesWithScanfOnEveryPair) {
+    for (int first = 0; first < 256; ++first) {
+        for (int second = 0; second < 256; ++second) {
+            const char text[3] = {static_cast<char>(first), static_cast<char>(second), 0};
+            unsigned int expected = 0;
+            std::sscanf(text, "%x", &expected);
+            ASSERT_EQ(hex_pair_value(static_cast<uint8_t>(first), static_cast<uint8_t>(second)),
+                      static_cast<uint8_t>(expected))
+                << first << ' ' << second;
+        }
+    }
+}
+
+TEST(HexPair, OddPairs) {
+    EXPECT_EQ(hex_pair_value('z', 'z'), 0x00);
+    EXPECT_EQ(hex_pair_value(' ', '5'), 0x05);
+    EXPECT_EQ(hex_pair_value('5', ' '), 0x05);
+    EXPECT_EQ(hex_pair_value('f', 'F'), 0xFF);
+    EXPECT_EQ(hex_pair_value('-', '1'), 0xFF);  // -1 keeps its low 8 bits
+    EXPECT_EQ(hex_pair_value('+', 'a'), 0x0A);
+    EXPECT_EQ(hex_pair_value(0, '7'), 0x00);    // an empty string converts nothing
+}
