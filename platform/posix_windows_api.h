@@ -7,7 +7,8 @@
 //       open an existing device without making it the controlling terminal.
 //       Share mode 0 holds it exclusively: a second opener, in this process
 //       or another, fails (flock; TIOCEXCL as well, against programs that do
-//       not lock).  Returns INVALID_HANDLE_VALUE on failure.
+//       not lock, cleared again by CloseHandle or at exit).  Returns
+//       INVALID_HANDLE_VALUE on failure.
 //   BuildCommDCBA(text, &dcb)
 //       fill a DCB from space-separated settings: baud=N, data=5..8,
 //       parity=n|e|o, stop=1|2, xon=on|off, to=on|off, odsr=on|off,

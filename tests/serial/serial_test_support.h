@@ -1,13 +1,12 @@
 // Shared by the serial tests: a working directory of the test's own, where
 // COMn is ./ttyS<n-1> (the test build's device prefix), pseudo-terminals
-// linked there as ports, and captured console output.
+// offered there as ports, and captured console output.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -27,14 +26,8 @@ inline int fd_of_handle(HANDLE h) { return static_cast<int>(reinterpret_cast<int
 struct TestPty {
     int master = -1;
     int slave = -1;
-    std::string slave_path;
-
-    void close_master() {
-        if (master >= 0) close(master);
-        master = -1;
-    }
     ~TestPty() {
-        close_master();
+        if (master >= 0) close(master);
         if (slave >= 0) close(slave);
     }
 };
@@ -52,22 +45,16 @@ protected:
     void TearDown() override {
         for (HANDLE& h : serial_handles) {
             if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-            h = nullptr;
         }
         ASSERT_EQ(chdir(old_dir_), 0);
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
     }
-
     // Offers a new pseudo-terminal as COM<com_number>.
     void offer_port(TestPty& pty, int com_number) {
         char name[256] = {};
         ASSERT_EQ(openpty(&pty.master, &pty.slave, name, nullptr, nullptr), 0);
-        pty.slave_path = name;
-        const std::string link = "ttyS" + std::to_string(com_number - 1);
-        ASSERT_EQ(symlink(name, link.c_str()), 0);
+        ASSERT_EQ(symlink(name, ("ttyS" + std::to_string(com_number - 1)).c_str()), 0);
     }
-
     std::string dir_;
     char old_dir_[PATH_MAX] = {};
 };
@@ -82,23 +69,14 @@ std::string printed_by(Body body) {
     return testing::internal::GetCapturedStdout();
 }
 
-inline void write_all(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-        ASSERT_GT(put, 0);
-        done += static_cast<size_t>(put);
-    }
-}
-
 // Reads from `fd` until `count` bytes have come or `ms` have passed.
 inline std::string read_for(int fd, size_t count, int ms) {
     std::string got;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (got.size() < count && std::chrono::steady_clock::now() < end) {
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 10) <= 0) continue;
         char buf[4096];
+        if (poll(&p, 1, 10) <= 0) continue;
         const ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0) break;
         got.append(buf, static_cast<size_t>(n));

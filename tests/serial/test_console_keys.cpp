@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,6 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "platform/console_keys.h"
@@ -33,175 +32,115 @@ int wait_for_key(int ms) {
     return NO_KEY;
 }
 
-struct Child {
-    pid_t pid = -1;
-    int ready = -1;  // one byte arrives once the child has set up
-
-    // Waits for the child's set-up; false if it never came.
-    bool wait_ready() {
-        pollfd p{ready, POLLIN, 0};
-        char byte = 0;
-        return poll(&p, 1, 5000) == 1 && read(ready, &byte, 1) == 1;
-    }
-    int status() {
-        int s = 0;
-        waitpid(pid, &s, 0);
-        close(ready);
-        return s;
-    }
-};
-
-// Runs `prepare` (standard input etc.), sets up the console layer, reports
-// ready, then exits with what `body` returns.
-Child spawn(const std::function<void()>& prepare, const std::function<int()>& body) {
+// Forks a child that runs `prepare`, sets up the console layer and exits
+// with what `body` returns; returns once the set-up is done.
+pid_t spawn(const std::function<void()>& prepare, const std::function<int()>& body) {
     int ready[2];
     EXPECT_EQ(pipe(ready), 0);
     std::fflush(nullptr);
-    Child child;
-    child.pid = fork();
-    if (child.pid == 0) {
+    const pid_t pid = fork();
+    if (pid == 0) {
         rlimit no_core{0, 0};
         setrlimit(RLIMIT_CORE, &no_core);
-        close(ready[0]);
         prepare();
         console_keys_setup();
         (void)!write(ready[1], "r", 1);
         std::exit(body());
     }
+    char byte = 0;
+    pollfd p{ready[0], POLLIN, 0};
+    EXPECT_TRUE(poll(&p, 1, 5000) == 1 && read(ready[0], &byte, 1) == 1) << "child never got ready";
+    close(ready[0]);
     close(ready[1]);
-    child.ready = ready[0];
-    return child;
+    return pid;
 }
 
-void stdin_from(const char* path) {
-    const int fd = open(path, O_RDONLY);
-    dup2(fd, STDIN_FILENO);
-    close(fd);
+int status_of(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 TEST(ConsoleKeys, EndOfInputIsNoKeyButTermIs) {
-    Child child = spawn([] { stdin_from("/dev/null"); },
-                        [] { return wait_for_key(200) == NO_KEY ? wait_for_key(5000) : 1; });
-    ASSERT_TRUE(child.wait_ready());
+    const pid_t child = spawn(
+        [] {
+            const int fd = open("/dev/null", O_RDONLY);
+            dup2(fd, STDIN_FILENO);
+        },
+        [] { return wait_for_key(200) == NO_KEY ? wait_for_key(5000) : 1; });
     usleep(300000);
-    kill(child.pid, SIGTERM);
-    const int s = child.status();
-    ASSERT_TRUE(WIFEXITED(s)) << "status " << s;
-    EXPECT_EQ(WEXITSTATUS(s), KEY_SEEN);
+    kill(child, SIGTERM);
+    EXPECT_EQ(status_of(child), KEY_SEEN);
 }
 
 TEST(ConsoleKeys, ByteArrivingOnAPipeIsAKeyAndStaysOne) {
     int in[2];
     ASSERT_EQ(pipe(in), 0);
-    Child child = spawn(
-        [&] {
-            dup2(in[0], STDIN_FILENO);
-            close(in[0]);
-            close(in[1]);
-        },
-        [] {
-            if (wait_for_key(150) != NO_KEY) return 1;
-            if (wait_for_key(5000) != KEY_SEEN) return 2;
-            return _kbhit() ? KEY_SEEN : 3;
-        });
-    close(in[0]);
-    ASSERT_TRUE(child.wait_ready());
+    const pid_t child = spawn([&] { dup2(in[0], STDIN_FILENO), close(in[1]); },
+                              [] {
+                                  if (wait_for_key(150) != NO_KEY) return 1;
+                                  return wait_for_key(5000) == KEY_SEEN && _kbhit() ? KEY_SEEN : 2;
+                              });
     usleep(300000);
     ASSERT_EQ(write(in[1], "k", 1), 1);
-    const int s = child.status();
+    EXPECT_EQ(status_of(child), KEY_SEEN);
+    close(in[0]);
     close(in[1]);
-    ASSERT_TRUE(WIFEXITED(s));
-    EXPECT_EQ(WEXITSTATUS(s), KEY_SEEN);
 }
 
-TEST(ConsoleKeys, FirstInterruptIsAKeySecondEndsTheProcess) {
-    Child child = spawn([] { stdin_from("/dev/null"); },
-                        [] {
-                            if (wait_for_key(5000) != KEY_SEEN) return 1;
-                            pause();  // a run stuck before its shutdown
-                            return 2;
-                        });
-    ASSERT_TRUE(child.wait_ready());
-    kill(child.pid, SIGINT);
-    usleep(200000);
-    kill(child.pid, SIGINT);
-    const int s = child.status();
-    ASSERT_TRUE(WIFSIGNALED(s)) << "status " << s;
-    EXPECT_EQ(WTERMSIG(s), SIGINT);
-}
-
-// A terminal on standard input, as the controlling terminal of the child.
-class ConsoleKeysOnTerminal : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char name[256] = {};
-        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
-        path_ = name;
+// Standard input a terminal, the child's controlling terminal: a single key
+// is seen without Enter and left unread, and the terminal's mode comes back
+// however the process ends.
+TEST(ConsoleKeys, TerminalModeHeldForTheRunAndRestoredOnEveryWayOut) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    const std::string path = name;
+    auto local_flags = [&] {
         termios tio{};
-        ASSERT_EQ(tcgetattr(slave_, &tio), 0);
-        ASSERT_NE(tio.c_lflag & ICANON, 0u);
-        ASSERT_NE(tio.c_lflag & ECHO, 0u);
-    }
-    void TearDown() override {
-        close(master_);
-        close(slave_);
-    }
-    std::function<void()> take_terminal() {
-        return [this] {
-            setsid();
-            const int fd = open(path_.c_str(), O_RDWR);  // becomes the controlling terminal
-            ioctl(fd, TIOCSCTTY, 0);
-            dup2(fd, STDIN_FILENO);
-            close(fd);
-            close(master_);
-        };
-    }
-    tcflag_t local_flags() {
-        termios tio{};
-        EXPECT_EQ(tcgetattr(slave_, &tio), 0);
-        return tio.c_lflag;
-    }
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
-};
+        tcgetattr(slave, &tio);
+        return tio.c_lflag & (ICANON | ECHO);
+    };
+    const tcflag_t cooked = ICANON | ECHO;
+    ASSERT_EQ(local_flags(), cooked);
 
-TEST_F(ConsoleKeysOnTerminal, SingleKeyWithoutEnterIsSeenNotConsumedAndModeRestored) {
-    Child child = spawn(take_terminal(), [] {
-        if (wait_for_key(100) != NO_KEY) return 1;
-        if (wait_for_key(5000) != KEY_SEEN) return 2;
-        int waiting = 0;
-        ioctl(STDIN_FILENO, FIONREAD, &waiting);
-        return waiting == 1 ? KEY_SEEN : 3;
-    });
-    ASSERT_TRUE(child.wait_ready());
-    EXPECT_EQ(local_flags() & (ICANON | ECHO), 0u);
-    usleep(200000);
-    ASSERT_EQ(write(master_, "q", 1), 1);
-    const int s = child.status();
-    ASSERT_TRUE(WIFEXITED(s));
-    EXPECT_EQ(WEXITSTATUS(s), KEY_SEEN);
-    EXPECT_EQ(local_flags() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
-}
-
-TEST_F(ConsoleKeysOnTerminal, ModeRestoredWhenTheProcessIsEndedBySignals) {
-    for (int sig : {SIGQUIT, SIGINT}) {
-        Child child = spawn(take_terminal(), [] {
-            for (;;) pause();
-            return 0;
-        });
-        ASSERT_TRUE(child.wait_ready());
-        EXPECT_EQ(local_flags() & (ICANON | ECHO), 0u);
-        kill(child.pid, sig);
-        if (sig == SIGINT) {  // the first one only asks for the shutdown
-            usleep(100000);
-            kill(child.pid, sig);
+    const struct {
+        const char* way_out;
+        int first_signal, second_signal, status;
+    } cases[] = {
+        {"key then exit", 0, 0, KEY_SEEN},
+        {"SIGQUIT", SIGQUIT, 0, 128 + SIGQUIT},
+        {"SIGINT twice", SIGINT, SIGINT, 128 + SIGINT},
+    };
+    for (const auto& c : cases) {
+        const pid_t child = spawn(
+            [&] {
+                setsid();
+                const int fd = open(path.c_str(), O_RDWR);  // becomes the controlling terminal
+                ioctl(fd, TIOCSCTTY, 0);
+                dup2(fd, STDIN_FILENO);
+            },
+            [] {
+                if (wait_for_key(5000) != KEY_SEEN) return 1;
+                int waiting = 0;
+                ioctl(STDIN_FILENO, FIONREAD, &waiting);
+                if (waiting == 1) return KEY_SEEN;
+                for (;;) pause();  // a run that cannot reach its shutdown
+            });
+        EXPECT_EQ(local_flags(), 0u) << c.way_out;
+        usleep(100000);
+        if (c.first_signal) {
+            kill(child, c.first_signal);
+        } else {
+            ASSERT_EQ(write(master, "q", 1), 1);
         }
-        const int s = child.status();
-        ASSERT_TRUE(WIFSIGNALED(s)) << "signal " << sig << " status " << s;
-        EXPECT_EQ(WTERMSIG(s), sig);
-        EXPECT_EQ(local_flags() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO)) << "signal " << sig;
+        if (c.second_signal) usleep(100000), kill(child, c.second_signal);
+        EXPECT_EQ(status_of(child), c.status) << c.way_out;
+        EXPECT_EQ(local_flags(), cooked) << c.way_out;
+        tcflush(slave, TCIFLUSH);
     }
+    close(master);
+    close(slave);
 }
 
 }  // namespace
