@@ -183,8 +183,24 @@ void feed_char(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file
 void feed_chars(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, const uint8_t* chars,
                 int32_t count) {
     Live v = load(parser, ring);
-    for (const uint8_t* end = chars + (count > 0 ? count : 0); chars != end; ++chars) {
-        step(parser, ring, payload_file, v, *chars);
+    const uint8_t* const end = chars + (count > 0 ? count : 0);
+    while (chars != end) {
+        if (v.state != InPayload || v.payload_type < FIRST_HEX_TYPE) {
+            step(parser, ring, payload_file, v, *chars++);
+            continue;
+        }
+        // Hex payloads are most of a busy channel's text.  In a loop of their
+        // own, the few fields they touch stay in registers.
+        do {
+            const uint8_t c = *chars++;
+            parser.recent_chars[v.recent_pos] = c;
+            v.recent_pos = static_cast<uint8_t>(v.recent_pos + 1);
+            if (v.chars_left <= 0) {
+                v.state = Reset;
+            } else {
+                hex_char(parser, ring, v, c);
+            }
+        } while (v.state == InPayload && chars != end);
     }
     store(parser, ring, v);
 }
