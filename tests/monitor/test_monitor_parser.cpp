@@ -8,124 +8,91 @@ struct Parsed {
     std::string console;
     std::string file;
     std::string ring;
-    ParserState state;
 };
 
 Parsed parse(Machines& m, const std::string& text) {
-    Parsed p;
-    {
-        StdoutCapture out;
-        feed_text(m, text);
-        p.console = out.text();
-    }
-    p.file = read_stream(m.payload_file);
-    p.ring = take_unread(m);
-    p.state = m.parser.state;
-    return p;
+    StdoutCapture out;
+    feed_text(m, text);
+    return {out.text(), read_stream(m.payload_file), take_unread(m)};
 }
 
 Parsed parse(const std::string& text) { return parse(*make_machines(), text); }
 
-}  // namespace
+const std::string TEXT_START = "\r\nLEN: 3 \r\n###PAYLOAD2:\r\n";
+const std::string HEX_START = "\r\nTYPE: 8 LEN: 3\r\n###PAYLOAD2:\r\n";
 
-// --- keyword windows -------------------------------------------------------
+}  // namespace
 
 TEST(ParserKeywords, NumbersAreReadFromFixedWindows) {
     auto m = make_machines();
-    parse(*m, "\r\nLEN: 123456789 ");
+    parse(*m, "\r\nLEN: 123456789 TYPE: 123456789 ");
     EXPECT_EQ(m->parser.chars_left, 1234567);  // 7 characters after the blank
-    parse(*m, "TYPE: 123456789 ");
     EXPECT_EQ(m->parser.payload_type, 123456u);  // 6 characters after the blank
-    parse(*m, "TYPE: -2    ");
+    parse(*m, "TYPE: -2    len: 5 type: 8 LEN:5    ");  // case and the blank matter
     EXPECT_EQ(m->parser.payload_type, 0xFFFFFFFEu);
-    parse(*m, "len: 5 type: 8 LEN:5    ");  // case and the blank matter
     EXPECT_EQ(m->parser.chars_left, 1234567);
-    EXPECT_EQ(m->parser.payload_type, 0xFFFFFFFEu);
-}
-
-TEST(ParserKeywords, FoundAnywhereInALineAndLaterValuesWin) {
-    const Parsed p = parse("\r\nrx TYPE: 8 then LEN: 9 ... LEN: 2 ###PAYLOAD2:\r\n41 42 43");
-    EXPECT_EQ(p.ring, "AB");
-    EXPECT_EQ(p.console, "\r### <Bin data>\r\n");
 }
 
 TEST(ParserKeywords, MissedWhenTheirLastCharacterFollowsAReset) {
     auto m = make_machines();
     parse(*m, "\r\nLEN: 3 ###PAYLOAD2");
     restart(m->parser);
-    EXPECT_EQ(parse(*m, ":\r\nabc").state, ScanHeader);  // the colon only left Reset
-    EXPECT_EQ(read_stream(m->payload_file), "");
+    EXPECT_EQ(parse(*m, ":\r\nabc").file, "");  // the colon only left Reset
+    EXPECT_EQ(m->parser.state, ScanHeader);
     // Characters taken by Reset still count for later windows.
     EXPECT_EQ(parse("LEN: 3 ###PAYLOAD2:\r\nabc").file, "abc");
 }
 
-// --- text payloads ---------------------------------------------------------
-
-TEST(ParserText, EndsAtCrAfterTheAnnouncedLength) {
-    const Parsed p = parse("\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n");
-    EXPECT_EQ(p.console, "hello");
-    EXPECT_EQ(p.file, "hello");
-    EXPECT_EQ(p.ring, "hello");
-    EXPECT_EQ(p.state, ScanHeader);
-}
-
-TEST(ParserText, TwoExtraCharactersUnlessTheyEndIt) {
-    EXPECT_EQ(parse("\r\nLEN: 3\r\n###PAYLOAD2:\r\nabcdefg").file, "abcde");
-    EXPECT_EQ(parse("\r\nLEN: 3\r\n###PAYLOAD2:\r\nabcd#f").file, "abcd");
-    EXPECT_EQ(parse("\r\nLEN: 3\r\n###PAYLOAD2:\r\nabc\nx").file, "abc");
-    EXPECT_EQ(parse("\r\nLEN: 3\r\n###PAYLOAD2:\r\n#\n#de").file, "#\n#de");  // inside the length they are text
-    EXPECT_EQ(parse("\r\n###PAYLOAD2:\r\nhello").file, "he");              // no LEN: at most two
-}
-
-TEST(ParserText, ConsoleGetsLineFeedBeforeCr) {
-    const Parsed p = parse("\r\nTYPE: 7 LEN: 4 \r\n###PAYLOAD2:\r\nab\rc\r\n");
-    EXPECT_EQ(p.console, "ab\n\rc");
-    EXPECT_EQ(p.file, "ab\rc");
-    EXPECT_EQ(p.ring, "ab\rc");
-}
-
-TEST(ParserText, EndMarkerSeenOneCharacterLate) {
-    const Parsed p = parse("\r\nLEN: 40 \r\n###PAYLOAD2:\r\nhi###PAYLOAD_END\r\nLEN: 2 ###PAYLOAD2:\r\nok");
-    EXPECT_EQ(p.file, "hi###PAYLOAD_END\rok");  // the CR after it is still payload
-}
-
-TEST(ParserText, LineEndsBeforeThePayloadAreSkippedButBlanksAreNot) {
-    EXPECT_EQ(parse("\r\nLEN: 2 ###PAYLOAD2:\r\n\n\r\r\nhi\r").file, "hi");
-    EXPECT_EQ(parse("\r\nLEN: 3 ###PAYLOAD2: hi\r").file, " hi");
-}
-
-// --- binary payloads -------------------------------------------------------
-
-TEST(ParserBinary, TriplesGiveBytesAndNothingIsEchoed) {
-    const Parsed p = parse("\r\nTYPE: 8 LEN: 3\r\n###PAYLOAD2:\r\n41 42 43\r\n###PAYLOAD_END\r\n");
-    EXPECT_EQ(p.console, "\r### <Bin data>\r\n");
-    EXPECT_EQ(p.file, "");
-    EXPECT_EQ(p.ring, "ABC");
-    EXPECT_EQ(p.state, ScanHeader);  // Reset on the final 3, the CR moved on
-}
-
-TEST(ParserBinary, SeparatorValueIsIgnoredAndOddPairsConvert) {
-    EXPECT_EQ(parse("\r\nTYPE: 8 LEN: 4\r\n###PAYLOAD2:\r\nzz# 5x5 :fF").ring, std::string("\x00\x05\x05\xFF", 4));
-}
-
-TEST(ParserBinary, HigherAndNegativeTypesReadHexOverLengthPlusTwo) {
-    for (const char* type : {"9", "255", "-1"}) {
-        const Parsed p = parse(std::string("\r\nTYPE: ") + type + " LEN: 3\r\n###PAYLOAD2:\r\n41 42 43");
-        EXPECT_EQ(p.ring, "AB") << type;
-        EXPECT_EQ(p.console, "") << type;
+TEST(ParserPayloads, WhatIsExtractedAndShown) {
+    const struct {
+        std::string input, console, file, ring;
+    } cases[] = {
+        // text: echoed, written and appended; the CR after the length ends it
+        {TEXT_START + "abc\r\n###PAYLOAD_END\r\n", "abc", "abc", "abc"},
+        // two more characters unless #, CR or LF; inside the length those are text
+        {TEXT_START + "abcdefg", "abcde", "abcde", "abcde"},
+        {TEXT_START + "abcd#f", "abcd", "abcd", "abcd"},
+        {TEXT_START + "#\n#de", "#\n#de", "#\n#de", "#\n#de"},
+        {"\r\n###PAYLOAD2:\r\nhello", "he", "he", "he"},  // no LEN: at most two
+        // the console gets LF before CR, the file and ring the bytes as sent
+        {"\r\nTYPE: 7 LEN: 4 \r\n###PAYLOAD2:\r\nab\rc\r\n", "ab\n\rc", "ab\rc", "ab\rc"},
+        // the end marker counts with the character after it, which is still payload
+        {"\r\nLEN: 40 \r\n###PAYLOAD2:\r\nhi###PAYLOAD_END\r\nLEN: 2 ###PAYLOAD2:\r\nok", "hi###PAYLOAD_END\n\rok",
+         "hi###PAYLOAD_END\rok", "hi###PAYLOAD_END\rok"},
+        // any line ends before the payload are skipped, a blank is not
+        {"\r\nLEN: 2 ###PAYLOAD2:\r\n\n\r\r\nhi\r", "hi", "hi", "hi"},
+        {"\r\nLEN: 3 ###PAYLOAD2: hi\r", " hi", " hi", " hi"},
+        // hex triples, count 3n - 1, separators of any value, odd pairs
+        {HEX_START + "41 42 43\r\n###PAYLOAD_END\r\n", "\r### <Bin data>\r\n", "", "ABC"},
+        {"\r\nTYPE: 8 LEN: 4\r\n###PAYLOAD2:\r\nzz# 5x5 :fF", "\r### <Bin data>\r\n", "", std::string("\0\5\5\xFF", 4)},
+        // keywords anywhere in a line, the later value winning
+        {"\r\nrx TYPE: 8 then LEN: 9 ... LEN: 1 ###PAYLOAD2:\r\n41 42", "\r### <Bin data>\r\n", "", "A"},
+        // types above 8 and negative ones: hex over the length plus 2, not announced
+        {"\r\nTYPE: 9 LEN: 3\r\n###PAYLOAD2:\r\n41 42 43", "", "", "AB"},
+        {"\r\nTYPE: -1 LEN: 3\r\n###PAYLOAD2:\r\n41 42 43", "", "", "AB"},
+        // type 8 without a length: the count is -1, nothing is appended
+        {"\r\nTYPE: 8 LEN: 0\r\n###PAYLOAD2:\r\n41", "\r### <Bin data>\r\n", "", ""},
+        {"\r\nTYPE: 8\r\n###PAYLOAD2:\r\n41 42", "\r### <Bin data>\r\n", "", ""},
+    };
+    for (const auto& c : cases) {
+        const Parsed p = parse(c.input);
+        EXPECT_EQ(p.console, c.console) << c.input;
+        EXPECT_EQ(p.file, c.file) << c.input;
+        EXPECT_EQ(p.ring, c.ring) << c.input;
     }
 }
 
-TEST(ParserBinary, ZeroLengthEndsAtTheFirstCharacter) {
+TEST(ParserPayloads, WhereTheyEnd) {
     auto m = make_machines();
-    EXPECT_EQ(parse(*m, "\r\nTYPE: 8 LEN: 0\r\n###PAYLOAD2:\r\n4").ring, "");
-    EXPECT_EQ(m->parser.state, Reset);
-    EXPECT_EQ(parse("\r\nTYPE: 8\r\n###PAYLOAD2:\r\n41 42").ring, "");
-}
+    parse(*m, HEX_START + "41 42 43");
+    EXPECT_EQ(m->parser.state, Reset);  // on the final 3, where the count runs out
+    parse(*m, "\r");
+    EXPECT_EQ(m->parser.state, ScanHeader);
 
-TEST(ParserBinary, EndMarkerOnlyOnCharactersThatCompleteNoPair) {
-    const std::string hex = "\r\nTYPE: 8 LEN: 99\r\n###PAYLOAD2:\r\n";
-    EXPECT_EQ(parse(hex + "41 ###PAYLOAD_ENDx").state, Reset);
-    // Here the character after the marker completes a pair: the marker is missed.
-    EXPECT_EQ(parse(hex + "41###PAYLOAD_ENDxyz").state, InPayload);
+    // In hex the end marker is seen only where the next character completes no pair.
+    const std::string long_hex = "\r\nTYPE: 8 LEN: 99\r\n###PAYLOAD2:\r\n";
+    parse(*m, long_hex + "41 ###PAYLOAD_ENDx");
+    EXPECT_EQ(m->parser.state, Reset);
+    parse(*m, long_hex + "41###PAYLOAD_ENDxyz");
+    EXPECT_EQ(m->parser.state, InPayload);
 }

@@ -39,13 +39,3 @@ TEST(HexPair, AgreesWithScanfOnEveryPair) {
         }
     }
 }
-
-TEST(HexPair, OddPairs) {
-    EXPECT_EQ(hex_pair_value('z', 'z'), 0x00);
-    EXPECT_EQ(hex_pair_value(' ', '5'), 0x05);
-    EXPECT_EQ(hex_pair_value('5', ' '), 0x05);
-    EXPECT_EQ(hex_pair_value('f', 'F'), 0xFF);
-    EXPECT_EQ(hex_pair_value('-', '1'), 0xFF);  // -1 keeps its low 8 bits
-    EXPECT_EQ(hex_pair_value('+', 'a'), 0x0A);
-    EXPECT_EQ(hex_pair_value(0, '7'), 0x00);    // an empty string converts nothing
-}
