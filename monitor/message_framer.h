@@ -13,15 +13,16 @@
 // many data bytes, closed by EOT.  Patterns are matched by looking back into
 // the ring from its read index, so no copy of the stream is kept here.
 //
-//              "FC EM" 25 back               00 30 00
-//   SeekHeader ---------------> SeekStart ------------> SkipTypeByte
-//     ^  ^  ^                                               |  ^
-//     |  |  | EOT / bad type byte                           v  | block used up
-//     |  |  +-------------------------------------- BlockHeader |
-//     |  |                                            | STX    |
-//     |  +------ decoder count reached -------- BlockData <----+
-//     |
-//   restart() from any state
+//              "FC EM" 25 back            00 30 00
+//   SeekHeader --------------> SeekStart ----------> SkipTypeByte <-----+
+//      ^   ^                                            | any byte      |
+//      |   |  EOT (tail recovered) / other type         v               |
+//      |   +------------------------------------- BlockHeader           |
+//      |                                                | STX           | block
+//      |   count reached (parser and decoder restarted) v               | used up
+//      +------------------------------------------- BlockData ----------+
+//
+// restart() leads to SeekHeader from any state.
 #pragma once
 
 #include <cstdint>

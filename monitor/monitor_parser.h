@@ -11,9 +11,10 @@
 //
 // The monitor prints each report as header text carrying "LEN: n" and
 // "TYPE: t", then "###PAYLOAD2:", a line end and the payload, then
-// "###PAYLOAD_END".  Type 8 and above are hexadecimal pairs with one separator
-// between bytes; types 0..7 are text, echoed to the console and the payload
-// file as they arrive.  Every payload byte goes to the PayloadRing.
+// "###PAYLOAD_END".  Type 8 and above (a negative type counts as above) are
+// hexadecimal pairs with one separator between bytes; types 0..7 are text,
+// echoed to the console and the payload file as they arrive.  Every payload
+// byte goes to the PayloadRing.
 //
 // Keywords are found in a short window over the most recent characters, so
 // no line buffer is kept and a keyword may stand anywhere in a line.
