@@ -38,7 +38,7 @@ bool is_directory(std::FILE* file) {
 void parse_capture() {
     for (;;) {
         const size_t got = std::fread(read_buffer, 1, READ_CHUNK, capture_file);
-        for (size_t i = 0; i < got; ++i) feed_char(monitor_parser, payload_ring, payload_file, read_buffer[i]);
+        feed_chars(monitor_parser, payload_ring, payload_file, read_buffer, static_cast<int32_t>(got));
         std::fflush(stdout);
         if (got < READ_CHUNK) return;
         spill_if_needed(payload_ring, static_cast<int32_t>(READ_CHUNK));

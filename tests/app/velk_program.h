@@ -1,0 +1,22 @@
+// Running the built velk_lzh in a fresh directory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/support/run_program.h"
+
+#ifndef VELK_LZH_PATH
+#error "VELK_LZH_PATH must name the velk_lzh executable"
+#endif
+
+inline const std::string BANNER =
+    "\r\nVELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\n==============================================\n\n";
+
+inline ProgramResult run_velk(const TempDir& dir, const std::vector<std::string>& args) {
+    return run_program(VELK_LZH_PATH, args, dir.path());
+}
+
+inline constexpr int STATUS_NO_CAPTURE = 255;       // -1
+inline constexpr int STATUS_NO_PAYLOAD_FILE = 253;  // -3
+inline constexpr int STATUS_NO_PORT = 251;          // -5

@@ -1,0 +1,88 @@
+// Runs a program in a directory of its own and collects what it did:
+// standard output, standard error and exit status.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+    int status = -1000;  // exit status 0..255, or -1000 if it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void write_file(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+inline bool file_exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// A fresh temporary directory, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/velk_test_XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Runs `program` with `args` in `directory`, standard input from /dev/null.
+inline ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& directory) {
+    const std::string out_path = directory + "/.stdout";
+    const std::string err_path = directory + "/.stderr";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(directory.c_str()) != 0) _exit(127);
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    ProgramResult r;
+    if (WIFEXITED(wait_status)) r.status = WEXITSTATUS(wait_status);
+    r.out = read_file(out_path);
+    r.err = read_file(err_path);
+    std::remove(out_path.c_str());
+    std::remove(err_path.c_str());
+    return r;
+}
