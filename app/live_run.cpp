@@ -1,14 +1,154 @@
 #include "app/live_run.h"
 
+#include <initializer_list>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-// Placeholder until the serial layer lands: a port argument must never fall
-// through to the capture-file run.
+#include "app/instances.h"
+#include "platform/console_keys.h"
+#include "platform/windows_api.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+constexpr char SERIAL_MODE[] = "8N1";
+constexpr char PAYLOAD_FILE_NAME[] = "velk_payload_data.txt";
+constexpr char ORIGINAL_DATA_FILE_NAME[] = "velk_original_data.txt";
+constexpr DWORD LISTEN_READ_SIZE = 4095;
+// Listening passes without a payload byte reaching the framer before a
+// message in progress is abandoned: 300 passes of 200 ms, about a minute.
+constexpr int32_t SILENCE_LIMIT = 300;
+
+char command_buffer[256];
+uint8_t receive_buffer[4096];
+DWORD byte_count;
+int32_t silence_counter;
+
+// The decimal number at the start of `text`, as atoi reads it, but with
+// values beyond int clamped instead of overflowing: "COM99999999999" is
+// simply an illegal port.
+int read_number(const char* text) {
+    const long value = std::strtol(text, nullptr, 10);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+void write_command(uint32_t port_index, DWORD length) {
+    WriteFile(serial_handles[port_index], command_buffer, length, &byte_count, nullptr);
+}
+
+// Every way out of the live run after the port is open: switch monitor mode
+// off, then end the process (which flushes and closes what is still open).
+[[noreturn]] void shut_down(uint32_t port_index) {
+    std::printf("\r\nVELK OFF");
+    std::strcpy(command_buffer, "velk Stop\r");
+    write_command(port_index, 10);
+    Sleep(100);
+    std::printf("\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n");
+    std::fclose(payload_file);
+    payload_file = nullptr;
+    std::exit(0);
+}
+
+// After each group of commands: show the modem's reply, then give the user
+// the chance to stop.
+void settle(uint32_t port_index) {
+    Sleep(100);
+    read_and_echo(port_index);
+    std::fflush(stdout);
+    Sleep(100);
+    if (_kbhit()) shut_down(port_index);
+}
+
+[[noreturn]] void fail(const char* message, int status) {
+    std::printf("%s", message);
+    std::exit(status);
+}
+
+// One read of what has arrived: logged raw, parsed, and drained through the
+// framer and decoder at once, so messages decode while they arrive.
+void listening_pass(uint32_t port_index) {
+    byte_count = 0;
+    ReadFile(serial_handles[port_index], receive_buffer, LISTEN_READ_SIZE, &byte_count, nullptr);
+    if (byte_count > 0) {
+        if (original_data_file) std::fwrite(receive_buffer, 1, byte_count, original_data_file);
+        feed_chars(monitor_parser, payload_ring, payload_file, receive_buffer, static_cast<int32_t>(byte_count));
+    }
+    if (drain_single_ring() > 0) silence_counter = 0;
+    if (byte_count > 0) {
+        // A recording survives a crash or a pulled plug up to the last pass.
+        std::fflush(original_data_file);
+        std::fflush(payload_file);
+    }
+    std::fflush(stdout);
+
+    Sleep(100);
+    if (silence_counter < INT32_MAX) ++silence_counter;
+    if (silence_counter > SILENCE_LIMIT && message_framer.state != SeekHeader) {
+        restart(message_framer);
+        std::printf("\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n");
+        std::fflush(stdout);
+    }
+    Sleep(100);
+}
+
+}  // namespace
+
 void live_run(const char* argument_copy, int argc, char** argv) {
-    (void)argc;
-    (void)argv;
-    std::printf("\r\nTrying to open COM port %d...\r\n", std::atoi(argument_copy + 3));
-    std::printf("Can not open comport\n");
-    std::exit(-5);
+    console_keys_setup();
+
+    const int port_number = read_number(argument_copy + 3);
+    const uint32_t port_index = static_cast<uint32_t>(port_number) - 1u;
+    std::printf("\r\nTrying to open COM port %d...\r\n", port_number);
+    if (open_serial_port(port_index, SERIAL_MODE) != 0) fail("Can not open comport\n", -5);
+
+    // Binary append: every byte is stored as it was received or decoded, so
+    // the original-data file can be replayed as a capture on any platform.
+    payload_file = std::fopen(PAYLOAD_FILE_NAME, "ab");
+    if (!payload_file) fail("Unable to open file : velk_payload_data.txt\n", -3);
+    original_data_file = std::fopen(ORIGINAL_DATA_FILE_NAME, "ab");
+    if (!original_data_file) fail("Unable to open file : velk_original_data.txt\n", -4);
+
+    const char* const separator =
+        "\r\n\r\n=========================================================================================="
+        "\r\n\r\n";
+    std::fprintf(payload_file, "%s", separator);
+    std::fprintf(original_data_file, "%s", separator);
+
+    std::printf("\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n");
+    std::printf("====================================================\r\n\r\n");
+    settle(port_index);
+
+    int monitor_mode = 3;
+    if (argc > 2 && argv[2] != nullptr) {
+        const int requested = read_number(argv[2]);
+        if (requested == 3 || requested == 4) monitor_mode = requested;
+    }
+
+    std::snprintf(command_buffer, sizeof command_buffer, "\rvelk mode %d\r", monitor_mode);
+    write_command(port_index, 13);
+    settle(port_index);
+
+    for (const char* command : {"velk V 1\r", "velk H 1\r", "velk P 0\r"}) {
+        std::strcpy(command_buffer, command);
+        write_command(port_index, 9);
+    }
+    settle(port_index);
+
+    std::strcpy(command_buffer, "velk Start\r");
+    write_command(port_index, 11);
+    settle(port_index);
+
+    std::printf("\r\n\r\n### LISTENING TO VELK...\r\n\r\n");
+    std::fflush(stdout);
+    Sleep(100);
+    if (_kbhit()) shut_down(port_index);
+
+    for (;;) {
+        listening_pass(port_index);
+        if (_kbhit()) shut_down(port_index);
+    }
 }
