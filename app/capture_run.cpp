@@ -11,6 +11,7 @@
 #include "app/instances.h"
 #include "app/output_name.h"
 #include "app/payload_spill.h"
+#include "app/stream_buffers.h"
 #include "monitor/payload_drain.h"
 
 namespace {
@@ -58,6 +59,7 @@ int capture_file_run(const char* argument) {
         std::printf("Unable to open file: %s\n", argument);
         std::exit(-1);
     }
+    use_static_buffer(capture_file, CaptureStream);
 
     if (build_output_name(argument, output_name)) payload_file = std::fopen(output_name, "wb");
     if (!payload_file) {
@@ -69,6 +71,7 @@ int capture_file_run(const char* argument) {
                     argument + directory);
         std::exit(-3);
     }
+    use_static_buffer(payload_file, PayloadStream);
 
     parse_capture();
 

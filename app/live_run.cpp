@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/instances.h"
+#include "app/stream_buffers.h"
 #include "platform/console_keys.h"
 #include "platform/windows_api.h"
 #include "serial/serial_port.h"
@@ -109,8 +110,10 @@ void live_run(const char* argument_copy, int argc, char** argv) {
     // the original-data file can be replayed as a capture on any platform.
     payload_file = std::fopen(PAYLOAD_FILE_NAME, "ab");
     if (!payload_file) fail("Unable to open file : velk_payload_data.txt\n", -3);
+    use_static_buffer(payload_file, PayloadStream);
     original_data_file = std::fopen(ORIGINAL_DATA_FILE_NAME, "ab");
     if (!original_data_file) fail("Unable to open file : velk_original_data.txt\n", -4);
+    use_static_buffer(original_data_file, OriginalDataStream);
 
     const char* const separator =
         "\r\n\r\n=========================================================================================="

@@ -7,6 +7,7 @@
 
 #include "app/capture_run.h"
 #include "app/live_run.h"
+#include "app/stream_buffers.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ void print_usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    use_static_buffer(stdout, ConsoleStream);
     std::printf("\r\nVELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\n");
     std::printf("==============================================\n\n");
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/stream_buffers.h"
 #include "monitor/payload_drain.h"
 
 namespace {
@@ -41,6 +42,7 @@ void spill_if_needed(PayloadRing& ring, int32_t room) {
         // Without a temporary file the ring simply wraps as it always did;
         // the run still completes.
         spill_failed = spill_file == nullptr;
+        if (spill_file) use_static_buffer(spill_file, SpillStream);
     }
     if (spill_file) spill_unread(ring);
 }
