@@ -1,0 +1,69 @@
+// A capture-file run allocates nothing while it works: the number of heap
+// allocations in the whole process (C library internals included, counted
+// by the preloaded alloc_counter) is the same for an empty capture as for a
+// large one full of messages.  The only difference allowed is the one
+// stream opened for a capture whose payload outgrows the ring (the spill
+// file), and that stays one however large the capture grows.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/support/run_program.h"
+#include "tools/capture_builder.h"
+
+namespace {
+
+// Runs velk_lzh on `capture` with the counter preloaded; returns the count.
+long allocations_for(const std::string& capture) {
+    TempDir dir;
+    write_file(dir / "cap.txt", capture);
+    const std::string log = dir / "allocations";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        freopen("/dev/null", "w", stdout);
+        setenv("LD_PRELOAD", VELK_ALLOC_COUNTER, 1);
+        setenv("VELK_ALLOC_LOG", log.c_str(), 1);
+        execl(VELK_LZH_PATH, VELK_LZH_PATH, "cap.txt", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string count = read_file(log);
+    EXPECT_FALSE(count.empty()) << "the counter did not report";
+    return count.empty() ? -1 : std::stol(count);
+}
+
+std::string capture_of(int messages, size_t text_size, uint64_t seed) {
+    std::vector<MessageSpec> specs;
+    CaptureRng rng{seed};
+    for (int i = 0; i < messages; ++i) {
+        MessageSpec spec;
+        for (size_t k = 0; k < text_size; ++k) {
+            spec.text += (k % 61 == 60) ? '\n' : static_cast<char>('a' + rng_between(rng, 0, 25));
+        }
+        specs.push_back(spec);
+    }
+    CaptureOptions options;
+    options.seed = seed;
+    return build_capture(specs, options).text;
+}
+
+TEST(NoAllocation, RunAllocatesNothingBeyondOpeningItsStreams) {
+    const long empty = allocations_for("");
+    ASSERT_GT(empty, 0) << "start-up of the C++ runtime allocates; the counter must see it";
+
+    // About 30 000 payload bytes: the ring alone holds them.
+    EXPECT_EQ(allocations_for(capture_of(6, 4000, 1)), empty);
+
+    // Well past the ring's 100 000 bytes: one more stream, the spill file,
+    // and no more for a capture five times larger.
+    const long spilled = allocations_for(capture_of(40, 4000, 2));
+    EXPECT_EQ(spilled, empty + 1);
+    EXPECT_EQ(allocations_for(capture_of(200, 4000, 3)), spilled);
+}
+
+}  // namespace
