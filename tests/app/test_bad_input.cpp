@@ -1,0 +1,220 @@
+// Hostile and malformed input, one test per row of docs/bad_input.md: what
+// the user sees, the exit status, nothing on standard error, and no
+// decodable byte lost.  In the sanitizer build the executable runs under
+// ASan + UBSan, so a write past a buffer fails these tests too.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "tests/app/velk_program.h"
+#include "tools/capture_builder.h"
+
+namespace {
+
+const std::string HEADER_FOUND =
+    "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
+const std::string COMPLETED = "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
+
+struct Outcome {
+    ProgramResult run;
+    std::string payload;
+};
+
+Outcome decode_capture(const std::string& capture) {
+    TempDir dir;
+    write_file(dir / "cap.txt", capture);
+    Outcome o{run_velk(dir, {"cap.txt"}), read_file(dir / "decompressed_cap.txt")};
+    EXPECT_EQ(o.run.err, "");
+    EXPECT_EQ(o.run.status, 0);
+    return o;
+}
+
+// Messages alone: no text reports, whose payloads would come first in the
+// payload file.
+CaptureOptions messages_only(uint64_t seed) {
+    CaptureOptions options;
+    options.seed = seed;
+    options.max_text_reports = 0;
+    options.reply_report = false;
+    return options;
+}
+
+std::string letters(CaptureRng& rng, size_t size) {
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        text += (i % 50 == 49) ? '\n' : static_cast<char>("etaoin shrdlu"[rng_between(rng, 0, 12)]);
+    }
+    return text;
+}
+
+TEST(BadInput, RandomBytes) {
+    CaptureRng rng{99};
+    std::string capture(1 << 20, '\0');
+    for (char& c : capture) c = static_cast<char>(rng_next(rng));
+    const Outcome o = decode_capture(capture);
+    EXPECT_EQ(o.run.out.substr(0, BANNER.size()), BANNER);
+}
+
+TEST(BadInput, NulBytes) {
+    const Outcome o = decode_capture(std::string(1 << 20, '\0'));
+    EXPECT_EQ(o.run.out, BANNER);
+    EXPECT_EQ(o.payload, "");
+}
+
+TEST(BadInput, EndlessStartMarkersWithoutHeaders) {
+    // No LEN: each payload is the two characters allowed past a length of 0.
+    std::string capture;
+    for (int i = 0; i < 100000; ++i) capture += "###PAYLOAD2:ab";
+    const Outcome o = decode_capture(capture);
+    std::string expected;
+    for (int i = 0; i < 100000; ++i) expected += "ab";
+    EXPECT_EQ(o.payload, expected);
+    EXPECT_EQ(o.run.out, BANNER + expected);
+}
+
+TEST(BadInput, HugeAndNegativeLengthsAndTypes) {
+    // A length too long for its window is read from its first 7 characters.
+    Outcome o = decode_capture("X\r\nLEN: 99999999999\r\n###PAYLOAD2:\r\nhello world");
+    EXPECT_EQ(o.payload, "hello world");
+    // A negative length ends the payload at its first character.
+    o = decode_capture("X\r\nLEN: -5\r\n###PAYLOAD2:\r\nhello\r\n");
+    EXPECT_EQ(o.payload, "");
+    EXPECT_EQ(o.run.out, BANNER);
+    // Negative and huge types read hexadecimal (without the binary notice,
+    // which only type 8 gets); a huge binary count runs to the capture's end.
+    o = decode_capture("X\r\nTYPE: -1 LEN: 2\r\n###PAYLOAD2:\r\n41 42\r\nX\r\nTYPE: 999999 LEN: 9\r\n###PAYLOAD2:\r\n41");
+    EXPECT_EQ(o.run.out, BANNER);
+    EXPECT_EQ(o.payload, "");
+    o = decode_capture("X\r\nTYPE: 8 LEN: 9999999\r\n###PAYLOAD2:\r\n41 42 43");
+    EXPECT_EQ(o.run.out, BANNER + "\r### <Bin data>\r\n");
+}
+
+TEST(BadInput, HexPayloadsWithOddSeparators) {
+    // The separator's value is ignored: any character there, even CR, '#'
+    // or a hex digit's neighbour 'G', gives exactly the output of blanks.
+    CaptureRng rng{5};
+    MessageSpec spec;
+    spec.text = letters(rng, 3000);
+    CaptureOptions options;
+    options.seed = 5;
+    const std::string plain = build_capture({spec}, options).text;
+    const std::regex hex_line("(###PAYLOAD2:\r\n)((?:[0-9A-F]{2} )*[0-9A-F]{2})(\r\n)");
+    std::string odd;
+    auto from = plain.cbegin();
+    const char separators[] = "\t-z#G\r_~";
+    size_t k = 0;
+    for (std::sregex_iterator it(plain.begin(), plain.end(), hex_line), end; it != end; ++it) {
+        odd.append(from, (*it)[2].first);
+        std::string payload = (*it)[2].str();
+        for (size_t i = 2; i < payload.size(); i += 3) payload[i] = separators[k++ % (sizeof separators - 1)];
+        odd += payload;
+        from = (*it)[2].second;
+    }
+    odd.append(from, plain.cend());
+    ASSERT_GT(k, 1000u) << "the capture must carry many separators";
+
+    const Outcome expected = decode_capture(plain);
+    const Outcome actual = decode_capture(odd);
+    EXPECT_NE(expected.payload.find(spec.text.substr(0, 2990)), std::string::npos);
+    EXPECT_EQ(actual.payload, expected.payload);
+    EXPECT_EQ(actual.run.out, expected.run.out);
+}
+
+TEST(BadInput, CorruptCompressedDataThenAnIntactMessage) {
+    CaptureRng rng{6};
+    MessageSpec broken;
+    broken.text = letters(rng, 2000);
+    MessageSpec intact;
+    intact.text = letters(rng, 1500);
+    std::vector<uint8_t> body = transfer_body(broken);
+    // Hit only block data: the blocks (STX, length, 250 data bytes) follow
+    // the start bytes 0x00 0x30 0x00; the final EOT and checksum stay too.
+    size_t first_block = 0;
+    while (!(body[first_block] == 0x00 && body[first_block + 1] == 0x30 && body[first_block + 2] == 0x00)) {
+        ++first_block;
+    }
+    first_block += 3;
+    for (size_t i = first_block; i + 2 < body.size(); ++i) {
+        const size_t in_block = (i - first_block) % 252;
+        if (in_block >= 2 && i % 7 == 0) body[i] = static_cast<uint8_t>(body[i] ^ 0x5A);
+    }
+
+    CaptureBuilder b;
+    builder_start(b, 6);
+    add_noise_line(b);
+    add_binary_reports(b, transfer_header(broken));
+    add_binary_reports(b, body);
+    add_message(b, intact, messages_only(6));
+    const Outcome o = decode_capture(b.text);
+    EXPECT_EQ(o.payload.substr(0, HEADER_FOUND.size()), HEADER_FOUND);
+    // At completion at least the announced length less 2 has been decoded.
+    const std::string survivor = HEADER_FOUND + intact.text.substr(0, intact.text.size() - 2);
+    EXPECT_NE(o.payload.find(survivor), std::string::npos) << "the next message must survive";
+}
+
+TEST(BadInput, TruncatedTransferAtTheEndOfTheCapture) {
+    CaptureRng rng{7};
+    MessageSpec spec;
+    spec.text = letters(rng, 4000);
+    spec.cut_at = 700;  // header line, title and a part of the first blocks
+    const Outcome o = decode_capture(build_capture({spec}, messages_only(7)).text);
+    ASSERT_EQ(o.payload.substr(0, HEADER_FOUND.size()), HEADER_FOUND);
+    const std::string decoded = o.payload.substr(HEADER_FOUND.size());
+    EXPECT_GT(decoded.size(), 500u);
+    EXPECT_EQ(decoded, spec.text.substr(0, decoded.size())) << "what arrived is decoded, and nothing else";
+    EXPECT_EQ(o.run.out.find("MESSAGE COMPLETED"), std::string::npos);
+}
+
+TEST(BadInput, HeaderWithoutALength) {
+    // An identifier of 18 characters leaves no blank before the length: no
+    // length is known, and the first data byte completes the message.
+    CaptureRng rng{8};
+    MessageSpec spec;
+    spec.text = letters(rng, 800);
+    spec.identifier = "ABCDEFGHIJKLMNOPQR";
+    const Outcome o = decode_capture(build_capture({spec}, messages_only(8)).text);
+    EXPECT_EQ(o.payload, HEADER_FOUND + COMPLETED);
+    EXPECT_EQ(o.run.out.find("UNCOMPRESSED LEN"), std::string::npos);
+}
+
+TEST(BadInput, LongArgumentNamingAnExistingCapture) {
+    // 256 and more characters through directories: the capture opens, but
+    // the payload file's name cannot be built; the whole name is shown.
+    TempDir dir;
+    std::string path = std::string(120, 'a');
+    mkdir((dir / path).c_str(), 0755);
+    path += "/" + std::string(120, 'b');
+    mkdir((dir / path).c_str(), 0755);
+    const std::string capture = path + "/" + std::string(14, 'c');
+    ASSERT_EQ(capture.size(), 256u);
+    write_file(dir / capture, "");
+    const ProgramResult r = run_velk(dir, {capture});
+    EXPECT_EQ(r.out, BANNER + "Unable to open file : " + path + "/decompressed_" + std::string(14, 'c') + "\n");
+    EXPECT_EQ(r.status, STATUS_NO_PAYLOAD_FILE);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(BadInput, NonAsciiBytesInTheArgument) {
+    TempDir dir;
+    const std::string name = "caf\xC3\xA9_\xFF_com.txt";
+    write_file(dir / name, "X\r\nLEN: 2\r\n###PAYLOAD2:\r\n\xE9\xFF\r\n");
+    const ProgramResult r = run_velk(dir, {name});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, BANNER + "\xE9\xFF");
+    EXPECT_EQ(read_file(dir / ("decompressed_" + name)), "\xE9\xFF");
+}
+
+TEST(BadInput, DeviceAsCapture) {
+    // /dev/null reads as an empty capture; through a link the payload file
+    // lands beside the link.
+    TempDir dir;
+    ASSERT_EQ(symlink("/dev/null", (dir / "null_link").c_str()), 0);
+    const ProgramResult r = run_velk(dir, {"null_link"});
+    EXPECT_EQ(r.out, BANNER);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(file_exists(dir / "decompressed_null_link"));
+}
+
+}  // namespace
