@@ -38,6 +38,7 @@ struct Options {
     double rate = LINE_RATE;  // 0: as fast as the reader takes it
     long long pause_after = -1;
     long long pause_ms = 0;
+    long long start_delay_ms = 0;
     double time_limit = 120.0;
     bool keep_running = false;
     bool quiet = false;
@@ -65,6 +66,8 @@ void usage(std::FILE* out) {
                  "                     a character); 0 sends as fast as the reader takes them\n"
                  "  --pause-after N    after the first N bytes of the capture, send nothing...\n"
                  "  --pause-ms MS      ...for MS milliseconds, then go on\n"
+                 "  --start-delay MS   after \"velk Start\\r\" wait MS milliseconds before the first\n"
+                 "                     byte of monitor text (the reply is sent at once)\n"
                  "  --time-limit SEC   end after SEC seconds whatever happens (default 120,\n"
                  "                     at most 3600)\n"
                  "  --keep-running     after \"velk Stop\\r\" wait for the next \"velk Start\\r\" (which\n"
@@ -117,6 +120,8 @@ int parse_options(int argc, char** argv, Options& o) {
             o.pause_after = static_cast<long long>(number);
         } else if (arg == "--pause-ms" && parse_number(value, 0, 3.6e6, number)) {
             o.pause_ms = static_cast<long long>(number);
+        } else if (arg == "--start-delay" && parse_number(value, 0, 3.6e6, number)) {
+            o.start_delay_ms = static_cast<long long>(number);
         } else if (arg == "--time-limit" && parse_number(value, 0.001, 3600, number)) {
             o.time_limit = number;
         } else {
@@ -164,6 +169,7 @@ struct Simulator {
     // Monitor bytes that may be on the line by now: the line rate, less any
     // pause, and never past the pause point before the pause has been made.
     size_t capture_due(Clock::time_point now) const {
+        if (now < send_start) return 0;  // still within the start delay
         size_t due = capture.size();
         if (opt.rate > 0) {
             const double seconds = std::chrono::duration<double>(now - send_start - paused_for).count();
@@ -183,7 +189,8 @@ struct Simulator {
             if (!sending) {
                 sending = true;
                 sent = 0;
-                send_start = Clock::now();
+                // The line rate counts from the end of the start delay.
+                send_start = Clock::now() + std::chrono::milliseconds(opt.start_delay_ms);
                 paused_for = {};
                 pause_done = pausing = capture_done_told = false;
                 note("start: sending monitor text");
