@@ -52,16 +52,51 @@ void model_rebuild(HuffmanModel& m) {
     }
 }
 
-void model_update(HuffmanModel& m, int32_t symbol) {
-    if (m.weight[ROOT_NODE] == REBUILD_WEIGHT) model_rebuild(m);
+namespace {
 
-    int32_t c = m.parent[symbol + NODE_COUNT];
+// The highest node whose weight is still below k, searching up from
+// `first` (whose weight is below k).  Weights never decrease with the node
+// number and the guard stops the search, so the answer is the node before
+// the first weight of at least k; runs of equal weights can be hundreds of
+// nodes long, so the search gallops and then halves instead of stepping.
+inline int32_t last_node_below(const HuffmanModel& m, int32_t first, uint32_t k) {
+    int32_t low = first;  // weight[low] < k
+    int32_t step = 1;
+    while (k > m.weight[low + step]) {
+        low += step;
+        step *= 2;
+        if (low + step > NODE_COUNT) step = NODE_COUNT - low;
+    }
+    // weight[low] < k <= weight[low + step]
+    int32_t high = low + step;
+    while (high - low > 1) {
+        const int32_t middle = low + (high - low) / 2;
+        if (k > m.weight[middle]) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
+}
+
+}  // namespace
+
+namespace {
+
+// Counts the symbol whose leaf is node c and every node above it.  When the
+// order breaks, the node swaps places with the highest node still of its
+// old weight, together with its subtree.
+//
+// `path` (may be null) holds the nodes from the root down to c as the
+// decoder's walk met them: while nothing has been swapped, the next node up
+// is known without waiting for parent[], which is most of the cost of an
+// update.  After a swap the path above no longer applies.
+inline void count_from(HuffmanModel& m, int32_t c, const int32_t* path, int32_t depth) {
     do {
         const uint32_t k = ++m.weight[c];
         if (k > m.weight[c + 1]) {
-            // Order broken: swap with the highest node still of the old weight.
-            int32_t l = c + 1;
-            while (k > m.weight[l + 1]) ++l;
+            const int32_t l = last_node_below(m, c + 1, k);
             m.weight[c] = m.weight[l];
             m.weight[l] = k;
 
@@ -73,10 +108,29 @@ void model_update(HuffmanModel& m, int32_t symbol) {
             m.parent[b] = c;
             if (b < NODE_COUNT) m.parent[b + 1] = c;
             m.child[c] = b;
-            c = l;
+            c = m.parent[l];
+            path = nullptr;
+        } else if (path) {
+            c = depth > 0 ? path[--depth] : 0;
+        } else {
+            c = m.parent[c];
         }
-        c = m.parent[c];
     } while (c != 0);
+}
+
+}  // namespace
+
+void model_update(HuffmanModel& m, int32_t symbol) {
+    if (m.weight[ROOT_NODE] == REBUILD_WEIGHT) model_rebuild(m);
+    count_from(m, m.parent[symbol + NODE_COUNT], nullptr, 0);
+}
+
+void model_update_along(HuffmanModel& m, int32_t symbol, const int32_t* path, int32_t length) {
+    if (m.weight[ROOT_NODE] == REBUILD_WEIGHT) {
+        model_rebuild(m);  // the walk's path is gone with the old tree
+        path = nullptr;
+    }
+    count_from(m, m.parent[symbol + NODE_COUNT], path, length - 1);
 }
 
 void model_code(const HuffmanModel& m, int32_t symbol, uint32_t& bits, int32_t& length) {

@@ -5,6 +5,8 @@
 //   model_update(m, symbol) count one decoded symbol, rebuilding first when the
 //                           root has reached REBUILD_WEIGHT
 //   model_rebuild(m)        halve all leaf weights and rebuild the tree
+//   model_update_along(m, symbol, path, length)
+//                           model_update for a decoder that knows the path
 //   model_code(m, symbol, bits, length)
 //                           the current code of a symbol, root first (used by
 //                           the encoder and by tests; the decoder walks `child`)
@@ -36,6 +38,10 @@ struct HuffmanModel {
 void model_start(HuffmanModel& m);
 void model_update(HuffmanModel& m, int32_t symbol);
 void model_rebuild(HuffmanModel& m);
+// The same as model_update, for a caller that has just walked the tree to
+// the symbol: `path` holds the `length` nodes met on the way, from the root
+// to the symbol's leaf.  Knowing them spares the climb through parent[].
+void model_update_along(HuffmanModel& m, int32_t symbol, const int32_t* path, int32_t length);
 
 // Writes the code of `symbol` into `bits` (bit i of the code, root first, is
 // bit (length - 1 - i)) and its length into `length`.  Codes are at most

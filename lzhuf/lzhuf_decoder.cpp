@@ -82,20 +82,31 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
         switch (d.state) {
         case SymbolStart:
             d.symbol = d.model.child[ROOT_NODE];
+            d.walk_path[0] = ROOT_NODE;
+            d.walk_length = 1;
             d.state = SymbolWalk;
             [[fallthrough]];
         case SymbolWalk: {
             int32_t link = d.symbol;
+            int32_t length = d.walk_length;
             while (link < NODE_COUNT) {
                 if (!bits_ready(1)) {
                     d.symbol = link;  // resume the walk here next time
+                    d.walk_length = length;
                     return save();
                 }
-                link = d.model.child[link + static_cast<int32_t>(take_bit())];
+                const int32_t node = link + static_cast<int32_t>(take_bit());
+                if (length < WALK_PATH_SIZE) d.walk_path[length] = node;
+                ++length;
+                link = d.model.child[node];
             }
             const int32_t symbol = link - NODE_COUNT;
             d.symbol = symbol;
-            model_update(d.model, symbol);
+            if (length <= WALK_PATH_SIZE) {
+                model_update_along(d.model, symbol, d.walk_path, length);
+            } else {
+                model_update(d.model, symbol);
+            }
             if (symbol < 256) {
                 emit(d, static_cast<uint8_t>(symbol), out);
                 d.state = SymbolStart;
