@@ -95,18 +95,17 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
                     d.walk_length = length;
                     return save();
                 }
-                const int32_t node = link + static_cast<int32_t>(take_bit());
-                if (length < WALK_PATH_SIZE) d.walk_path[length] = node;
-                ++length;
-                link = d.model.child[node];
+                // Take every bit the rule allows now without asking again.
+                uint32_t allowed = Finishing ? count : count - 8;
+                do {
+                    const int32_t node = link + static_cast<int32_t>(take_bit());
+                    d.walk_path[length++] = node;
+                    link = d.model.child[node];
+                } while (--allowed > 0 && link < NODE_COUNT);
             }
             const int32_t symbol = link - NODE_COUNT;
             d.symbol = symbol;
-            if (length <= WALK_PATH_SIZE) {
-                model_update_along(d.model, symbol, d.walk_path, length);
-            } else {
-                model_update(d.model, symbol);
-            }
+            model_update_along(d.model, symbol, d.walk_path, length);
             if (symbol < 256) {
                 emit(d, static_cast<uint8_t>(symbol), out);
                 d.state = SymbolStart;

@@ -43,7 +43,9 @@ inline constexpr uint32_t RING_MASK = RING_SIZE - 1;
 inline constexpr uint32_t RING_PREFILL = RING_SIZE - 60;  // 4036: spaces before it
 inline constexpr int32_t HEADER_BYTES = 6;                // skipped at the stream start
 inline constexpr int32_t MATCH_LENGTH_BIAS = 253;         // match length = symbol - 253
-inline constexpr int32_t WALK_PATH_SIZE = 64;             // deeper walks update the slow way
+// A walk meets at most one node per level, and a tree of 314 leaves has
+// fewer than 314 levels.
+inline constexpr int32_t WALK_PATH_SIZE = SYMBOL_COUNT;
 
 enum LzhufState : uint32_t {
     Init = 0,          // first byte of a stream: initialise, count it as header byte 1
@@ -67,8 +69,7 @@ struct LzhufDecoder {
     int32_t output_count;   // characters produced since initialisation
     bool byte_taken;        // this call's byte has been merged
     // Nodes met by the current walk, root first, so the model update after
-    // it needs no climb through parent[]; a walk deeper than the buffer
-    // leaves walk_length past WALK_PATH_SIZE and the update climbs instead.
+    // it needs no climb through parent[].
     int32_t walk_path[WALK_PATH_SIZE];
     int32_t walk_length;
     uint8_t text_ring[RING_SIZE];
