@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Checks the Windows build against the native one on capture files: builds
+# velk_lzh.exe with the "windows" preset, runs each case with it under Wine
+# and with the native release build, and compares
+#   - the console: the Windows console is a text stream, so every LF the
+#     program writes arrives as CR LF ("\r\n" as CR CR LF); the native
+#     output is translated the same way before the comparison;
+#   - the payload file, byte for byte;
+#   - the exit status, as the shell sees it (modulo 256);
+#   - standard error, which must be empty for both.
+# The live run is not checked here: under Wine _kbhit never reports a key.
+#
+#   tests/windows/wine_crosscheck.sh
+#   VELK_NATIVE_BUILD=DIR VELK_WINDOWS_BUILD=DIR tests/windows/wine_crosscheck.sh
+#
+# The native build directory must be configured already (run_tests.sh runs
+# this after building the release preset).  Without the mingw-w64 cross
+# compiler or Wine the check is skipped with a message; .ci/run installs both.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+native_build=$(realpath -m "${VELK_NATIVE_BUILD:-$root/build/release}")
+windows_build=$(realpath -m "${VELK_WINDOWS_BUILD:-$root/build/windows}")
+
+missing=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=("g++-mingw-w64-x86-64-posix")
+command -v wine >/dev/null || missing+=("wine")
+command -v wineserver >/dev/null || missing+=("wineserver")
+if ((${#missing[@]})); then
+  echo "=== Windows cross-check SKIPPED: not installed: ${missing[*]} (.ci/run installs them)"
+  exit 0
+fi
+
+echo "=== windows: build velk_lzh.exe, compare it under Wine with the native build"
+(cd "$root" && cmake --preset windows -B "$windows_build" >/dev/null)
+cmake --build "$windows_build" --target velk_lzh -j "${VELK_JOBS:-2}" >/dev/null
+cmake --build "$native_build" --target velk_lzh make_capture -j "${VELK_JOBS:-2}" >/dev/null
+exe="$windows_build/app/velk_lzh.exe"
+native="$native_build/app/velk_lzh"
+make_capture="$native_build/tools/make_capture"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/velk_wine_check_XXXXXX")
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The first start creates the prefix (a few seconds) and says so on standard
+# error; done once here, so the cases' standard error is the program's own.
+timeout 120 wine wineboot --init >/dev/null 2>&1 || true
+
+# ---- inputs, made once and copied into each side's directory
+inputs="$work/inputs"
+mkdir -p "$inputs"
+: >"$inputs/empty.txt"
+every_byte() {
+  local i
+  for i in $(seq 0 255); do printf "\\$(printf %03o "$i")"; done
+}
+# Every byte value as raw monitor text, and inside a text payload (where the
+# parser writes each one to the payload file and the console).
+{ every_byte; every_byte; } >"$inputs/raw_bytes.bin"
+{ printf 'X\r\nLEN: 256\r\n###PAYLOAD2:\r\n'; every_byte; printf '\r\n###PAYLOAD_END\r\n'; } >"$inputs/text_bytes.bin"
+cp "$root/examples/net_bulletin.txt" "$root/examples/weather_note.txt" "$inputs/"
+seq 1 700 | sed 's/^/line /' >"$inputs/numbers.txt"
+(cd "$inputs" && "$make_capture" --seed 11 -o several.txt net_bulletin.txt numbers.txt \
+  --block 97 weather_note.txt --no-eot net_bulletin.txt)
+cp "$root/examples/sample_capture.txt" "$inputs/"
+
+# ---- cases: name, then the arguments; "setup" may prepare the directory
+passed=0
+failed=0
+
+# run_side DIR PROGRAM... ARGS: runs in DIR, leaving stdout, stderr, status.
+run_side() {
+  local dir=$1
+  shift
+  local status=0
+  (cd "$dir" && timeout 60 "$@" >.stdout 2>.stderr) || status=$?
+  echo "$status" >"$dir/.status"
+}
+
+check_case() {
+  local name=$1 setup=$2 payload=$3
+  shift 3
+  local n="$work/native_$name" w="$work/windows_$name" problems=()
+  mkdir -p "$n" "$w"
+  cp -r "$inputs/." "$n/"
+  cp -r "$inputs/." "$w/"
+  if [[ -n $setup ]]; then
+    (cd "$n" && eval "$setup")
+    (cd "$w" && eval "$setup")
+  fi
+  run_side "$n" "$native" "$@"
+  run_side "$w" wine "$exe" "$@"
+
+  perl -0777 -pe 's/\n/\r\n/g' "$n/.stdout" >"$n/.stdout_crlf"
+  cmp -s "$n/.stdout_crlf" "$w/.stdout" || problems+=("console differs")
+  [[ $(cat "$n/.status") == $(cat "$w/.status") ]] ||
+    problems+=("status $(cat "$n/.status") native, $(cat "$w/.status") windows")
+  [[ ! -s $n/.stderr && ! -s $w/.stderr ]] || problems+=("standard error not empty")
+  if [[ -n $payload ]]; then
+    if [[ -f $n/$payload ]]; then
+      cmp -s "$n/$payload" "$w/$payload" || problems+=("$payload differs")
+    else
+      [[ ! -e $w/$payload ]] || problems+=("$payload made by windows only")
+    fi
+  fi
+  if ((${#problems[@]})); then
+    failed=$((failed + 1))
+    echo "FAIL $name (status $(cat "$n/.status")): ${problems[*]}"
+    diff <(od -c "$n/.stdout_crlf") <(od -c "$w/.stdout") | head -20 || true
+    head -c 2000 "$w/.stderr" || true
+  else
+    passed=$((passed + 1))
+    echo "ok   $name (status $(cat "$n/.status"))"
+  fi
+}
+
+check_case no_argument "" ""
+check_case missing_capture "" decompressed_missing.txt missing.txt
+check_case empty_capture "" decompressed_empty.txt empty.txt
+check_case every_byte_raw "" decompressed_raw_bytes.bin raw_bytes.bin
+check_case every_byte_text "" decompressed_text_bytes.bin text_bytes.bin
+check_case payload_file_is_a_directory "mkdir decompressed_several.txt" "" several.txt
+check_case several_messages "" decompressed_several.txt several.txt
+check_case sample_capture "" decompressed_sample_capture.txt sample_capture.txt
+check_case port_com0 "" "" com0
+
+echo "=== windows: $passed cases match the native build, $failed differ"
+((failed == 0))
