@@ -1,13 +1,12 @@
 // Throughput of the byte-fed decoder: MB/s of decoded output, one byte per
 // call exactly as the framer feeds it, console and stream to /dev/null.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <random>
 
 #include "bench/support/english_like.h"
+#include "bench/support/quiet_stdout.h"
 #include "lzhuf/lzhuf_decoder.h"
 #include "tools/lzhuf_encoder.h"
 
@@ -17,26 +16,6 @@ constexpr size_t INPUT_SIZE = 1 << 20;
 
 LzhufDecoder decoder;
 
-// Points file descriptor 1 at /dev/null while the decoder prints, so the
-// console copy costs what it costs on a real run with output redirected.
-class ConsoleToNull {
-public:
-    ConsoleToNull() {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        close(null_fd);
-    }
-    ~ConsoleToNull() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 void run_decoder(benchmark::State& state, const std::string& input) {
     const std::vector<uint8_t> message =
@@ -44,7 +23,7 @@ void run_decoder(benchmark::State& state, const std::string& input) {
     std::FILE* sink = std::fopen("/dev/null", "wb");
     int32_t produced = 0;
     {
-        ConsoleToNull quiet;
+        QuietStdout quiet;
         for (auto _ : state) {
             restart(decoder);
             for (uint8_t byte : message) produced = feed_byte(decoder, byte, sink);

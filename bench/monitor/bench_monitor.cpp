@@ -2,14 +2,13 @@
 // path (parser, ring, framer, decoder), in MB/s of monitor text.  What the
 // machines print goes to /dev/null; the benchmark's own report still shows.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "bench/support/quiet_stdout.h"
 #include "monitor/payload_drain.h"
 #include "tools/capture_builder.h"
 
@@ -22,25 +21,6 @@ struct Machines {
     LzhufDecoder decoder;
 };
 
-// While alive, standard output goes to /dev/null.
-class QuietStdout {
-public:
-    QuietStdout() {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        close(null_fd);
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-
-private:
-    int saved_;
-};
 
 // Words in a random order compress poorly, so most of the capture is hex
 // pairs, as on a busy channel carrying messages.

@@ -17,17 +17,11 @@ const std::string HEADER_FOUND =
     "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
 const std::string COMPLETED = "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
 
-struct Outcome {
-    ProgramResult run;
-    std::string payload;
-};
-
-Outcome decode_capture(const std::string& capture) {
-    TempDir dir;
-    write_file(dir / "cap.txt", capture);
-    Outcome o{run_velk(dir, {"cap.txt"}), read_file(dir / "decompressed_cap.txt")};
-    EXPECT_EQ(o.run.err, "");
-    EXPECT_EQ(o.run.status, 0);
+// A run that must end normally and print nothing on standard error.
+CaptureRun decode_capture(const std::string& capture) {
+    CaptureRun o = run_capture(capture);
+    EXPECT_EQ(o.result.err, "");
+    EXPECT_EQ(o.result.status, 0);
     return o;
 }
 
@@ -53,13 +47,13 @@ TEST(BadInput, RandomBytes) {
     CaptureRng rng{99};
     std::string capture(1 << 20, '\0');
     for (char& c : capture) c = static_cast<char>(rng_next(rng));
-    const Outcome o = decode_capture(capture);
-    EXPECT_EQ(o.run.out.substr(0, BANNER.size()), BANNER);
+    const CaptureRun o = decode_capture(capture);
+    EXPECT_EQ(o.result.out.substr(0, BANNER.size()), BANNER);
 }
 
 TEST(BadInput, NulBytes) {
-    const Outcome o = decode_capture(std::string(1 << 20, '\0'));
-    EXPECT_EQ(o.run.out, BANNER);
+    const CaptureRun o = decode_capture(std::string(1 << 20, '\0'));
+    EXPECT_EQ(o.result.out, BANNER);
     EXPECT_EQ(o.payload, "");
 }
 
@@ -67,28 +61,28 @@ TEST(BadInput, EndlessStartMarkersWithoutHeaders) {
     // No LEN: each payload is the two characters allowed past a length of 0.
     std::string capture;
     for (int i = 0; i < 100000; ++i) capture += "###PAYLOAD2:ab";
-    const Outcome o = decode_capture(capture);
+    const CaptureRun o = decode_capture(capture);
     std::string expected;
     for (int i = 0; i < 100000; ++i) expected += "ab";
     EXPECT_EQ(o.payload, expected);
-    EXPECT_EQ(o.run.out, BANNER + expected);
+    EXPECT_EQ(o.result.out, BANNER + expected);
 }
 
 TEST(BadInput, HugeAndNegativeLengthsAndTypes) {
     // A length too long for its window is read from its first 7 characters.
-    Outcome o = decode_capture("X\r\nLEN: 99999999999\r\n###PAYLOAD2:\r\nhello world");
+    CaptureRun o = decode_capture("X\r\nLEN: 99999999999\r\n###PAYLOAD2:\r\nhello world");
     EXPECT_EQ(o.payload, "hello world");
     // A negative length ends the payload at its first character.
     o = decode_capture("X\r\nLEN: -5\r\n###PAYLOAD2:\r\nhello\r\n");
     EXPECT_EQ(o.payload, "");
-    EXPECT_EQ(o.run.out, BANNER);
+    EXPECT_EQ(o.result.out, BANNER);
     // Negative and huge types read hexadecimal (without the binary notice,
     // which only type 8 gets); a huge binary count runs to the capture's end.
     o = decode_capture("X\r\nTYPE: -1 LEN: 2\r\n###PAYLOAD2:\r\n41 42\r\nX\r\nTYPE: 999999 LEN: 9\r\n###PAYLOAD2:\r\n41");
-    EXPECT_EQ(o.run.out, BANNER);
+    EXPECT_EQ(o.result.out, BANNER);
     EXPECT_EQ(o.payload, "");
     o = decode_capture("X\r\nTYPE: 8 LEN: 9999999\r\n###PAYLOAD2:\r\n41 42 43");
-    EXPECT_EQ(o.run.out, BANNER + "\r### <Bin data>\r\n");
+    EXPECT_EQ(o.result.out, BANNER + "\r### <Bin data>\r\n");
 }
 
 TEST(BadInput, HexPayloadsWithOddSeparators) {
@@ -115,11 +109,11 @@ TEST(BadInput, HexPayloadsWithOddSeparators) {
     odd.append(from, plain.cend());
     ASSERT_GT(k, 1000u) << "the capture must carry many separators";
 
-    const Outcome expected = decode_capture(plain);
-    const Outcome actual = decode_capture(odd);
+    const CaptureRun expected = decode_capture(plain);
+    const CaptureRun actual = decode_capture(odd);
     EXPECT_NE(expected.payload.find(spec.text.substr(0, 2990)), std::string::npos);
     EXPECT_EQ(actual.payload, expected.payload);
-    EXPECT_EQ(actual.run.out, expected.run.out);
+    EXPECT_EQ(actual.result.out, expected.result.out);
 }
 
 TEST(BadInput, CorruptCompressedDataThenAnIntactMessage) {
@@ -147,7 +141,7 @@ TEST(BadInput, CorruptCompressedDataThenAnIntactMessage) {
     add_binary_reports(b, transfer_header(broken));
     add_binary_reports(b, body);
     add_message(b, intact, messages_only(6));
-    const Outcome o = decode_capture(b.text);
+    const CaptureRun o = decode_capture(b.text);
     EXPECT_EQ(o.payload.substr(0, HEADER_FOUND.size()), HEADER_FOUND);
     // At completion at least the announced length less 2 has been decoded.
     const std::string survivor = HEADER_FOUND + intact.text.substr(0, intact.text.size() - 2);
@@ -159,12 +153,12 @@ TEST(BadInput, TruncatedTransferAtTheEndOfTheCapture) {
     MessageSpec spec;
     spec.text = letters(rng, 4000);
     spec.cut_at = 700;  // header line, title and a part of the first blocks
-    const Outcome o = decode_capture(build_capture({spec}, messages_only(7)).text);
+    const CaptureRun o = decode_capture(build_capture({spec}, messages_only(7)).text);
     ASSERT_EQ(o.payload.substr(0, HEADER_FOUND.size()), HEADER_FOUND);
     const std::string decoded = o.payload.substr(HEADER_FOUND.size());
     EXPECT_GT(decoded.size(), 500u);
     EXPECT_EQ(decoded, spec.text.substr(0, decoded.size())) << "what arrived is decoded, and nothing else";
-    EXPECT_EQ(o.run.out.find("MESSAGE COMPLETED"), std::string::npos);
+    EXPECT_EQ(o.result.out.find("MESSAGE COMPLETED"), std::string::npos);
 }
 
 TEST(BadInput, HeaderWithoutALength) {
@@ -174,9 +168,9 @@ TEST(BadInput, HeaderWithoutALength) {
     MessageSpec spec;
     spec.text = letters(rng, 800);
     spec.identifier = "ABCDEFGHIJKLMNOPQR";
-    const Outcome o = decode_capture(build_capture({spec}, messages_only(8)).text);
+    const CaptureRun o = decode_capture(build_capture({spec}, messages_only(8)).text);
     EXPECT_EQ(o.payload, HEADER_FOUND + COMPLETED);
-    EXPECT_EQ(o.run.out.find("UNCOMPRESSED LEN"), std::string::npos);
+    EXPECT_EQ(o.result.out.find("UNCOMPRESSED LEN"), std::string::npos);
 }
 
 TEST(BadInput, LongArgumentNamingAnExistingCapture) {

@@ -247,19 +247,9 @@ testing::AssertionResult same_text(const std::string& actual, const std::string&
                                        << excerpt(actual) << "\"\n  expected: \"" << excerpt(expected) << "\"";
 }
 
-struct RunOutcome {
-    ProgramResult result;
-    std::string payload;
-};
+using RunOutcome = CaptureRun;
 
-RunOutcome decode(const std::string& capture) {
-    TempDir dir;
-    write_file(dir / "cap.txt", capture);
-    RunOutcome run;
-    run.result = run_velk(dir, {"cap.txt"});
-    run.payload = read_file(dir / "decompressed_cap.txt");
-    return run;
-}
+RunOutcome decode(const std::string& capture) { return run_capture(capture); }
 
 void expect_run(const RunOutcome& run, const std::string& console, const std::string& payload) {
     EXPECT_EQ(run.result.status, 0);

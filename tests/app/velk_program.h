@@ -17,6 +17,22 @@ inline ProgramResult run_velk(const TempDir& dir, const std::vector<std::string>
     return run_program(VELK_LZH_PATH, args, dir.path());
 }
 
+// A capture-file run of `capture` (written as cap.txt in a fresh directory):
+// what the program did, and the payload file it wrote.
+struct CaptureRun {
+    ProgramResult result;
+    std::string payload;
+};
+
+inline CaptureRun run_capture(const std::string& capture) {
+    TempDir dir;
+    write_file(dir / "cap.txt", capture);
+    CaptureRun run;
+    run.result = run_velk(dir, {"cap.txt"});
+    run.payload = read_file(dir / "decompressed_cap.txt");
+    return run;
+}
+
 inline constexpr int STATUS_NO_CAPTURE = 255;       // -1
 inline constexpr int STATUS_NO_PAYLOAD_FILE = 253;  // -3
 inline constexpr int STATUS_NO_PORT = 251;          // -5
