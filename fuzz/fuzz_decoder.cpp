@@ -6,13 +6,7 @@
 
 namespace {
 LzhufDecoder decoder;
-std::FILE* sink;
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    sink = discard_console_and_open_sink();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
@@ -25,14 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             restart(decoder);
             last = 0;
         }
-        const int32_t count = feed_byte(decoder, data[i], sink);
+        const int32_t count = feed_byte(decoder, data[i], fuzz_sink);
         // At most 16 pending bits: a few symbols, each at most 60 characters.
         if (count < last || count - last > 16 * 60) std::abort();
         if (decoder.bit_count > 16) std::abort();
         last = count;
     }
     const int32_t limit = static_cast<int32_t>(rng.next() % 100000);
-    const int32_t total = finish(decoder, sink, limit);
+    const int32_t total = finish(decoder, fuzz_sink, limit);
     if (total < last || (total > limit && total != last)) std::abort();
     return 0;
 }

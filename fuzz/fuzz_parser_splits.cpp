@@ -14,11 +14,6 @@ char whole_text[1 << 20];
 char split_text[1 << 20];
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    discard_console_and_open_sink();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 60000) return 0;
     reset(whole);
