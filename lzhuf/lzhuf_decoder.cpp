@@ -168,7 +168,9 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
 
 }  // namespace
 
-int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
+namespace {
+
+inline int32_t feed_one(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
     switch (d.state) {
     case Init:
         initialise(d);
@@ -179,6 +181,20 @@ int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
     default:
         return run_steps<false>(d, byte, out, 0);
     }
+}
+
+}  // namespace
+
+int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) { return feed_one(d, byte, out); }
+
+int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t stop_at,
+                   int32_t& used) {
+    int32_t produced = d.output_count;
+    for (used = 0; used < count;) {
+        produced = feed_one(d, bytes[used++], out);
+        if (produced >= stop_at) break;
+    }
+    return produced;
 }
 
 void restart(LzhufDecoder& d) { d.state = Init; }

@@ -6,6 +6,9 @@
 //                            character goes to stdout and then to `out`.
 //                            Returns the characters produced since the last
 //                            restart.
+//   feed_bytes(d, bytes, n, out, stop_at, used)
+//                            feed_byte on each byte, stopping once the
+//                            count reaches stop_at
 //   restart(d)               the next byte begins a new compressed stream
 //   finish(d, out, limit)    the stream has ended: decode what the pending bits
 //                            still hold, up to `limit` characters in all.
@@ -77,5 +80,11 @@ struct LzhufDecoder {
 };
 
 int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out);
+// feed_byte on each of `count` bytes in turn, stopping early after the byte
+// whose count reaches `stop_at`.  `used` receives how many bytes were fed;
+// returns the count after the last of them (output_count if none).  The
+// same calls as one by one, without paying for each call.
+int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t stop_at,
+                   int32_t& used);
 void restart(LzhufDecoder& d);
 int32_t finish(LzhufDecoder& d, std::FILE* out, int32_t limit);

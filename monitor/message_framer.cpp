@@ -72,19 +72,26 @@ void block_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decod
     }
 }
 
+// The end of a message: the count has reached the announced length less 2.
+void complete_by_count(MessageFramer& f, LzhufDecoder& decoder, MonitorParser& parser, std::FILE* payload_file) {
+    f.state = SeekHeader;
+    restart(parser);
+    finish(decoder, payload_file, f.uncompressed_len);
+    restart(decoder);
+    announce(payload_file, MESSAGE_COMPLETED);
+}
+
+// The sender's length counts characters the byte-fed decoder may still hold
+// back, hence the margin of 2; 64 bits keep any length safe.
+int64_t completion_count(const MessageFramer& f) { return static_cast<int64_t>(f.uncompressed_len) - 2; }
+
 void block_data(MessageFramer& f, LzhufDecoder& decoder, MonitorParser& parser, std::FILE* payload_file,
                 uint8_t b) {
     if (f.block_left == 0) return;
     --f.block_left;
     const int32_t produced = feed_byte(decoder, b, payload_file);
-    // The sender's length counts characters the byte-fed decoder may still
-    // hold back, hence the margin of 2; 64 bits keep any length safe.
-    if (static_cast<int64_t>(produced) >= static_cast<int64_t>(f.uncompressed_len) - 2) {
-        f.state = SeekHeader;
-        restart(parser);
-        finish(decoder, payload_file, f.uncompressed_len);
-        restart(decoder);
-        announce(payload_file, MESSAGE_COMPLETED);
+    if (produced >= completion_count(f)) {
+        complete_by_count(f, decoder, parser, payload_file);
     } else if (f.block_left == 0) {
         f.state = SkipTypeByte;
     }
@@ -111,6 +118,21 @@ void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& dec
         block_data(framer, decoder, parser, payload_file, b);
         return;
     }
+}
+
+int32_t feed_block_bytes(MessageFramer& framer, LzhufDecoder& decoder, MonitorParser& parser,
+                         std::FILE* payload_file, const uint8_t* bytes, int32_t count) {
+    if (framer.state != BlockData || framer.block_left == 0) return 0;
+    if (count > framer.block_left) count = framer.block_left;
+    int32_t used = 0;
+    const int32_t produced = feed_bytes(decoder, bytes, count, payload_file, completion_count(framer), used);
+    framer.block_left = static_cast<uint16_t>(framer.block_left - used);
+    if (produced >= completion_count(framer)) {
+        complete_by_count(framer, decoder, parser, payload_file);
+    } else if (framer.block_left == 0) {
+        framer.state = SkipTypeByte;
+    }
+    return used;
 }
 
 void restart(MessageFramer& framer) { framer.state = SeekHeader; }

@@ -4,6 +4,8 @@
 // Interface:
 //   feed_byte(framer, ring, decoder, parser, payload_file, b)
 //       one payload byte; the ring's read index is already past it
+//   feed_block_bytes(framer, decoder, parser, payload_file, bytes, n)
+//       in BlockData, a run of block bytes at once (for the drain)
 //   restart(framer)   back to SeekHeader, nothing else
 //   framer.state      readable: anything but SeekHeader means a message is
 //                     being followed
@@ -51,4 +53,11 @@ struct MessageFramer {
 
 void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
                MonitorParser& parser, std::FILE* payload_file, uint8_t b);
+// In BlockData: up to `count` consecutive payload bytes of the current
+// block at once, exactly as feed_byte would take them one by one (BlockData
+// never looks back into the ring).  Returns how many it took: 0 in any other
+// state, and never past the block's end or the byte that completes the
+// message.
+int32_t feed_block_bytes(MessageFramer& framer, LzhufDecoder& decoder, MonitorParser& parser,
+                         std::FILE* payload_file, const uint8_t* bytes, int32_t count);
 void restart(MessageFramer& framer);
