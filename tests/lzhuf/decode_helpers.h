@@ -10,22 +10,21 @@
 #include "tools/lzhuf_encoder.h"
 
 struct DecodeResult {
-    std::string stream;   // what the decoder wrote to its stream
-    std::string console;  // what it printed
+    std::string stream;           // what the decoder wrote to its stream
+    std::string console;          // what it printed
     std::vector<int32_t> counts;  // the value each feed_byte returned
 };
 
-// Feeds `message` one byte per call; with `limit` >= 0, then calls finish.
+// Restarts `d` and feeds `message` one byte per call; with `limit` >= 0,
+// then calls finish.
 inline DecodeResult decode(LzhufDecoder& d, const std::vector<uint8_t>& message, int32_t limit = -1) {
     DecodeResult r;
     TempStream out;
-    {
-        StdoutCapture console;
-        restart(d);
-        for (uint8_t byte : message) r.counts.push_back(feed_byte(d, byte, out.get()));
-        if (limit >= 0) finish(d, out.get(), limit);
-        r.console = console.stop();
-    }
+    StdoutCapture console;
+    restart(d);
+    for (uint8_t byte : message) r.counts.push_back(feed_byte(d, byte, out.get()));
+    if (limit >= 0) finish(d, out.get(), limit);
+    r.console = console.stop();
     r.stream = out.contents();
     return r;
 }
