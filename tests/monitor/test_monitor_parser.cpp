@@ -13,7 +13,7 @@ struct Parsed {
 Parsed parse(Machines& m, const std::string& text) {
     StdoutCapture out;
     feed_text(m, text);
-    return {out.text(), read_stream(m.payload_file), take_unread(m)};
+    return {out.stop(), m.payload.contents(), take_unread(m)};
 }
 
 Parsed parse(const std::string& text) { return parse(*make_machines(), text); }
