@@ -12,21 +12,18 @@
 
 #include <chrono>
 #include <csignal>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/support/run_program.h"
-
-#if !defined(VELK_LZH_TESTDEV) || !defined(VELK_LZH_TESTDEV_FAST) || !defined(MODEM_SIMULATOR)
-#error "VELK_LZH_TESTDEV, VELK_LZH_TESTDEV_FAST and MODEM_SIMULATOR must name the executables"
-#endif
+#include "tools/capture_builder.h"
 
 namespace live {
 
@@ -45,26 +42,54 @@ inline const std::string LISTENING = "\r\n\r\n### LISTENING TO VELK...\r\n\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
 inline const std::string TIMEOUT =
     "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
-inline const std::string HEADER_FOUND = "###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###";
-inline const std::string COMPLETED = "###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###";
+inline const std::string HEADER_LINE =
+    "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
+inline const std::string COMPLETED_LINE =
+    "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
+
+inline std::string trying(int com) { return "\r\nTrying to open COM port " + std::to_string(com) + "...\r\n"; }
+inline std::string opening(int com) {
+    return "\r\nOpen COM port " + std::to_string(com) + ": " + CONFIGURATION + "\r\n";
+}
 
 // The commands of a whole run in monitor mode `mode`, as the modem gets them.
 inline std::string all_commands(int mode) {
     return "\rvelk mode " + std::to_string(mode) + "\rvelk V 1\rvelk H 1\rvelk P 0\rvelk Start\rvelk Stop\r";
 }
 
-// What the console shows up to the first listening pass when the modem
-// answers each command line with the line and "OK" (the simulator does).
-inline std::string console_until_listening(int com, int mode) {
-    const std::string number = std::to_string(com);
-    return BANNER + "\r\nTrying to open COM port " + number + "...\r\n" + "\r\nOpen COM port " + number + ": " +
-           CONFIGURATION + "\r\n" + FETCHING + "velk mode " + std::to_string(mode) + "\r\nOK\r\n" +
-           "velk V 1\r\nOK\r\nvelk H 1\r\nOK\r\nvelk P 0\r\nOK\r\n" + "velk Start\r\nOK\r\n" + LISTENING;
+inline bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-inline bool path_exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+inline size_t count_of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// A message of words in a seeded order, so it compresses like prose and no
+// stretch of it repeats by accident.
+inline MessageSpec message(size_t size, uint64_t seed) {
+    static const char* const WORDS[] = {"net",   "control", "to",     "all",     "stations", "river", "crossing",
+                                        "north", "bridge",  "closed", "convoy",  "arrives",  "at",    "noon",
+                                        "the",   "supply",  "depot",  "weather", "clear",    "over"};
+    CaptureRng rng{seed};
+    MessageSpec spec;
+    for (int word = 1; spec.text.size() < size; ++word) {
+        spec.text += WORDS[rng_between(rng, 0, static_cast<int64_t>(std::size(WORDS)) - 1)];
+        spec.text += word % 11 == 0 ? "\r\n" : " ";
+    }
+    spec.text.resize(size);
+    return spec;
+}
+
+// No text report inside a transfer, so between a message's two milestone
+// lines the payload file holds its decoded text alone.
+inline CaptureOptions capture_options(uint64_t seed) {
+    CaptureOptions options;
+    options.seed = seed;
+    options.reply_report = false;
+    return options;
 }
 
 // Polls `ready` every few milliseconds for at most `ms`.
@@ -90,11 +115,7 @@ protected:
 
     void TearDown() override {
         for (pid_t* pid : {&program_, &second_, &simulator_}) {
-            if (*pid > 0) {
-                kill(*pid, SIGKILL);
-                waitpid(*pid, nullptr, 0);
-                *pid = -1;
-            }
+            if (*pid > 0) kill(*pid, SIGKILL), waitpid(*pid, nullptr, 0);
         }
         if (keys_ >= 0) close(keys_);
     }
@@ -109,29 +130,32 @@ protected:
     void start_simulator(std::vector<std::string> args, const std::string& capture = {}) {
         if (!capture.empty()) {
             write_file(path("capture.txt"), capture);
-            args.insert(args.end(), {"--capture", path("capture.txt")});
+            args.insert(args.begin(), {"--capture", path("capture.txt")});
         }
-        std::vector<std::string> all = {MODEM_SIMULATOR, "--quiet",       "--link",       path("ttyS2"),
-                                        "--record",      path("received.bin"), "--time-limit", "30",
-                                        "--start-delay", "500"};
-        all.insert(all.end(), args.begin(), args.end());
+        args.insert(args.begin(), {MODEM_SIMULATOR, "--quiet", "--link", path("ttyS2"), "--record",
+                                   path("received.bin"), "--time-limit", "30", "--start-delay", "500"});
         std::remove(path("received.bin").c_str());
-        simulator_ = spawn(all, "/dev/null", path(".simulator_out"), path(".simulator_err"), -1);
-        ASSERT_TRUE(wait_until([&] { return path_exists(path("ttyS2")); }, 3000)) << "simulator offers no port";
+        simulator_ = spawn(args, -1, ".simulator_out", ".simulator_err");
+        ASSERT_TRUE(wait_until([&] { return file_exists(path("ttyS2")); }, 3000)) << "simulator offers no port";
     }
 
-    // The program in the test's directory; standard input is a pipe whose
-    // write end the test keeps for key presses.
-    void start_program(const std::vector<std::string>& args, bool fast = false) {
-        program_ = start_velk(args, fast, ".stdout", ".stderr", keys_);
+    // The program in the test's directory (the _fast build pauses 1 ms for
+    // every pause); standard input is a pipe whose write end the test keeps.
+    void start_program(std::vector<std::string> args, bool fast = false) {
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        if (keys_ >= 0) close(keys_);
+        keys_ = ends[1];
+        args.insert(args.begin(), fast ? VELK_LZH_TESTDEV_FAST : VELK_LZH_TESTDEV);
+        program_ = spawn(args, ends[0], ".stdout", ".stderr");
+        close(ends[0]);
     }
 
     // A second program beside the first, its input at end (never a key).
-    pid_t start_second(const std::vector<std::string>& args) {
-        int unused = -1;
-        second_ = start_velk(args, false, ".stdout2", ".stderr2", unused);
-        if (unused >= 0) close(unused);
-        return second_;
+    void start_second(const std::vector<std::string>& args) {
+        std::vector<std::string> all = {VELK_LZH_TESTDEV};
+        all.insert(all.end(), args.begin(), args.end());
+        second_ = spawn(all, -1, ".stdout2", ".stderr2");
     }
 
     std::string console() const { return file(".stdout"); }
@@ -145,8 +169,22 @@ protected:
 
     // The program's end within `ms`: its status and CPU time.
     Exit program_exit(int ms = 5000) { return wait_exit(program_, ms); }
-    Exit second_exit(int ms = 5000) { return wait_exit(second_, ms); }
-    int simulator_exit(int ms = 5000) { return wait_exit(simulator_, ms).status; }
+    Exit second_exit() { return wait_exit(second_, 5000); }
+    int simulator_exit() { return wait_exit(simulator_, 5000).status; }
+
+    // The end of a run that was told to stop: status 0, the farewell last on
+    // the console, nothing on standard error, and a simulator still there
+    // ended by "velk Stop\r".
+    Exit expect_clean_end() {
+        const Exit e = program_exit();
+        EXPECT_EQ(e.status, 0);
+        if (simulator_ > 0) {
+            EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
+        }
+        EXPECT_TRUE(ends_with(console(), GOODBYE)) << console();
+        EXPECT_EQ(errors(), "");
+        return e;
+    }
 
     void signal_program(int signal_number) const { ASSERT_EQ(kill(program_, signal_number), 0); }
     void kill_simulator() {
@@ -158,38 +196,23 @@ protected:
     TempDir dir_;
 
 private:
-    pid_t start_velk(const std::vector<std::string>& args, bool fast, const std::string& out,
-                     const std::string& err, int& keys) {
-        int pipe_ends[2] = {-1, -1};
-        if (pipe2(pipe_ends, O_CLOEXEC) != 0) return -1;
-        if (keys >= 0) close(keys);
-        std::vector<std::string> all = {fast ? VELK_LZH_TESTDEV_FAST : VELK_LZH_TESTDEV};
-        all.insert(all.end(), args.begin(), args.end());
-        const pid_t pid = spawn(all, "", path(out), path(err), pipe_ends[0]);
-        close(pipe_ends[0]);
-        keys = pipe_ends[1];
-        return pid;
-    }
-
-    // fork + exec in the test's directory; standard input from `input`
-    // (a descriptor) or else from the file `in_path`.
-    pid_t spawn(const std::vector<std::string>& args, const std::string& in_path, const std::string& out_path,
-                const std::string& err_path, int input) const {
+    // fork + exec in the test's directory; standard input from `input`, or
+    // /dev/null when it is -1.  The output files are emptied here, not in
+    // the child, so the test never reads an earlier run's output as this one's.
+    pid_t spawn(const std::vector<std::string>& args, int input, const std::string& out_name,
+                const std::string& err_name) const {
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        // Emptied here, not in the child: the test must never read what an
-        // earlier run left there as this run's output.
-        write_file(out_path, "");
-        write_file(err_path, "");
+        write_file(path(out_name), "");
+        write_file(path(err_name), "");
         std::fflush(nullptr);
         const pid_t pid = fork();
         if (pid != 0) return pid;
-        if (chdir(dir_.path().c_str()) != 0) _exit(127);
-        const int in = input >= 0 ? input : open(in_path.c_str(), O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0) _exit(127);
+        const int in = input >= 0 ? input : open("/dev/null", O_RDONLY);
+        const int out = open(path(out_name).c_str(), O_WRONLY);
+        const int err = open(path(err_name).c_str(), O_WRONLY);
+        if (chdir(dir_.path().c_str()) != 0 || in < 0 || out < 0 || err < 0) _exit(127);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
@@ -203,7 +226,7 @@ private:
         const auto end = Clock::now() + milliseconds(ms);
         for (;;) {
             int wait_status = 0;
-            rusage usage {};
+            rusage usage{};
             if (wait4(pid, &wait_status, WNOHANG, &usage) == pid) {
                 pid = -1;
                 e.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
