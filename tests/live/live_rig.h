@@ -114,7 +114,7 @@ protected:
     void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
 
     void TearDown() override {
-        for (pid_t* pid : {&program_, &second_, &simulator_}) {
+        for (pid_t* pid : {&program_, &simulator_}) {
             if (*pid > 0) kill(*pid, SIGKILL), waitpid(*pid, nullptr, 0);
         }
         if (keys_ >= 0) close(keys_);
@@ -151,13 +151,6 @@ protected:
         close(ends[0]);
     }
 
-    // A second program beside the first, its input at end (never a key).
-    void start_second(const std::vector<std::string>& args) {
-        std::vector<std::string> all = {VELK_LZH_TESTDEV};
-        all.insert(all.end(), args.begin(), args.end());
-        second_ = spawn(all, -1, ".stdout2", ".stderr2");
-    }
-
     std::string console() const { return file(".stdout"); }
     std::string errors() const { return file(".stderr"); }
 
@@ -169,7 +162,6 @@ protected:
 
     // The program's end within `ms`: its status and CPU time.
     Exit program_exit(int ms = 5000) { return wait_exit(program_, ms); }
-    Exit second_exit() { return wait_exit(second_, 5000); }
     int simulator_exit() { return wait_exit(simulator_, 5000).status; }
 
     // The end of a run that was told to stop: status 0, the farewell last on
@@ -240,7 +232,6 @@ private:
     }
 
     pid_t program_ = -1;
-    pid_t second_ = -1;
     pid_t simulator_ = -1;
     int keys_ = -1;
 };
