@@ -59,30 +59,34 @@ TEST(BadInput, NulBytes) {
 
 TEST(BadInput, EndlessStartMarkersWithoutHeaders) {
     // No LEN: each payload is the two characters allowed past a length of 0.
-    std::string capture;
-    for (int i = 0; i < 100000; ++i) capture += "###PAYLOAD2:ab";
+    std::string capture, expected;
+    for (int i = 0; i < 100000; ++i) {
+        capture += "###PAYLOAD2:ab";
+        expected += "ab";
+    }
     const CaptureRun o = decode_capture(capture);
-    std::string expected;
-    for (int i = 0; i < 100000; ++i) expected += "ab";
     EXPECT_EQ(o.payload, expected);
     EXPECT_EQ(o.result.out, BANNER + expected);
 }
 
 TEST(BadInput, HugeAndNegativeLengthsAndTypes) {
-    // A length too long for its window is read from its first 7 characters.
-    CaptureRun o = decode_capture("X\r\nLEN: 99999999999\r\n###PAYLOAD2:\r\nhello world");
-    EXPECT_EQ(o.payload, "hello world");
-    // A negative length ends the payload at its first character.
-    o = decode_capture("X\r\nLEN: -5\r\n###PAYLOAD2:\r\nhello\r\n");
-    EXPECT_EQ(o.payload, "");
-    EXPECT_EQ(o.result.out, BANNER);
-    // Negative and huge types read hexadecimal (without the binary notice,
-    // which only type 8 gets); a huge binary count runs to the capture's end.
-    o = decode_capture("X\r\nTYPE: -1 LEN: 2\r\n###PAYLOAD2:\r\n41 42\r\nX\r\nTYPE: 999999 LEN: 9\r\n###PAYLOAD2:\r\n41");
-    EXPECT_EQ(o.result.out, BANNER);
-    EXPECT_EQ(o.payload, "");
-    o = decode_capture("X\r\nTYPE: 8 LEN: 9999999\r\n###PAYLOAD2:\r\n41 42 43");
-    EXPECT_EQ(o.result.out, BANNER + "\r### <Bin data>\r\n");
+    const struct {
+        std::string capture, console, payload;
+    } cases[] = {
+        // A length too long for its window is read from its first 7 characters.
+        {"X\r\nLEN: 99999999999\r\n###PAYLOAD2:\r\nhello world", "hello world", "hello world"},
+        // A negative length ends the payload at its first character.
+        {"X\r\nLEN: -5\r\n###PAYLOAD2:\r\nhello\r\n", "", ""},
+        // Negative and huge types read hexadecimal (without the binary notice,
+        // which only type 8 gets); a huge binary count runs to the capture's end.
+        {"X\r\nTYPE: -1 LEN: 2\r\n###PAYLOAD2:\r\n41 42\r\nX\r\nTYPE: 999999 LEN: 9\r\n###PAYLOAD2:\r\n41", "", ""},
+        {"X\r\nTYPE: 8 LEN: 9999999\r\n###PAYLOAD2:\r\n41 42 43", "\r### <Bin data>\r\n", ""},
+    };
+    for (const auto& c : cases) {
+        const CaptureRun o = decode_capture(c.capture);
+        EXPECT_EQ(o.result.out, BANNER + c.console) << c.capture;
+        EXPECT_EQ(o.payload, c.payload) << c.capture;
+    }
 }
 
 TEST(BadInput, HexPayloadsWithOddSeparators) {
@@ -94,19 +98,14 @@ TEST(BadInput, HexPayloadsWithOddSeparators) {
     CaptureOptions options;
     options.seed = 5;
     const std::string plain = build_capture({spec}, options).text;
-    const std::regex hex_line("(###PAYLOAD2:\r\n)((?:[0-9A-F]{2} )*[0-9A-F]{2})(\r\n)");
-    std::string odd;
-    auto from = plain.cbegin();
+    const std::regex hex_line("###PAYLOAD2:\r\n((?:[0-9A-F]{2} )*[0-9A-F]{2})\r\n");
+    std::string odd = plain;
     const char separators[] = "\t-z#G\r_~";
     size_t k = 0;
     for (std::sregex_iterator it(plain.begin(), plain.end(), hex_line), end; it != end; ++it) {
-        odd.append(from, (*it)[2].first);
-        std::string payload = (*it)[2].str();
-        for (size_t i = 2; i < payload.size(); i += 3) payload[i] = separators[k++ % (sizeof separators - 1)];
-        odd += payload;
-        from = (*it)[2].second;
+        for (auto i = it->position(1) + 2; i < it->position(1) + it->length(1); i += 3)
+            odd[static_cast<size_t>(i)] = separators[k++ % (sizeof separators - 1)];
     }
-    odd.append(from, plain.cend());
     ASSERT_GT(k, 1000u) << "the capture must carry many separators";
 
     const CaptureRun expected = decode_capture(plain);
@@ -124,15 +123,11 @@ TEST(BadInput, CorruptCompressedDataThenAnIntactMessage) {
     intact.text = letters(rng, 1500);
     std::vector<uint8_t> body = transfer_body(broken);
     // Hit only block data: the blocks (STX, length, 250 data bytes) follow
-    // the start bytes 0x00 0x30 0x00; the final EOT and checksum stay too.
-    size_t first_block = 0;
-    while (!(body[first_block] == 0x00 && body[first_block + 1] == 0x30 && body[first_block + 2] == 0x00)) {
-        ++first_block;
-    }
-    first_block += 3;
+    // SOH, the size byte, the title and NUL "0" NUL; the final EOT and
+    // checksum stay too.
+    const size_t first_block = 5 + broken.title.size();
     for (size_t i = first_block; i + 2 < body.size(); ++i) {
-        const size_t in_block = (i - first_block) % 252;
-        if (in_block >= 2 && i % 7 == 0) body[i] = static_cast<uint8_t>(body[i] ^ 0x5A);
+        if ((i - first_block) % 252 >= 2 && i % 7 == 0) body[i] ^= 0x5A;
     }
 
     CaptureBuilder b;
@@ -184,19 +179,16 @@ TEST(BadInput, LongArgumentNamingAnExistingCapture) {
     const std::string capture = path + "/" + std::string(14, 'c');
     ASSERT_EQ(capture.size(), 256u);
     write_file(dir / capture, "");
-    const ProgramResult r = run_velk(dir, {capture});
-    EXPECT_EQ(r.out, BANNER + "Unable to open file : " + path + "/decompressed_" + std::string(14, 'c') + "\n");
-    EXPECT_EQ(r.status, STATUS_NO_PAYLOAD_FILE);
-    EXPECT_EQ(r.err, "");
+    expect_result(run_velk(dir, {capture}),
+                  BANNER + "Unable to open file : " + path + "/decompressed_" + std::string(14, 'c') + "\n",
+                  STATUS_NO_PAYLOAD_FILE);
 }
 
 TEST(BadInput, NonAsciiBytesInTheArgument) {
     TempDir dir;
     const std::string name = "caf\xC3\xA9_\xFF_com.txt";
     write_file(dir / name, "X\r\nLEN: 2\r\n###PAYLOAD2:\r\n\xE9\xFF\r\n");
-    const ProgramResult r = run_velk(dir, {name});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, BANNER + "\xE9\xFF");
+    expect_result(run_velk(dir, {name}), BANNER + "\xE9\xFF", 0);
     EXPECT_EQ(read_file(dir / ("decompressed_" + name)), "\xE9\xFF");
 }
 
@@ -205,9 +197,7 @@ TEST(BadInput, DeviceAsCapture) {
     // lands beside the link.
     TempDir dir;
     ASSERT_EQ(symlink("/dev/null", (dir / "null_link").c_str()), 0);
-    const ProgramResult r = run_velk(dir, {"null_link"});
-    EXPECT_EQ(r.out, BANNER);
-    EXPECT_EQ(r.status, 0);
+    expect_result(run_velk(dir, {"null_link"}), BANNER, 0);
     EXPECT_TRUE(file_exists(dir / "decompressed_null_link"));
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "app/output_name.h"
 #include "tests/app/velk_program.h"
 
@@ -17,17 +19,13 @@ const std::string USAGE =
     "Look for COM port numbers in Windows Device Manager...\r\n";
 
 size_t entries_in(const TempDir& dir) {
-    const std::string listing = dir / ".listing";
-    std::system(("ls -A '" + dir.path() + "' | grep -v '^.listing$' | wc -l > '" + listing + "'").c_str());
-    return std::stoul(read_file(listing));
+    const std::filesystem::directory_iterator entries(dir.path());
+    return static_cast<size_t>(std::distance(begin(entries), end(entries)));
 }
 
 TEST(CommandLine, NoArgumentPrintsUsage) {
     TempDir dir;
-    const ProgramResult r = run_velk(dir, {});
-    EXPECT_EQ(r.out, BANNER + USAGE);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, STATUS_NO_CAPTURE);
+    expect_result(run_velk(dir, {}), BANNER + USAGE, STATUS_NO_CAPTURE);
     EXPECT_EQ(entries_in(dir), 0u);
 }
 
@@ -37,10 +35,7 @@ TEST(CommandLine, CaptureThatCannotBeOpened) {
     const std::string long_name(4000, 'x');
     for (const std::string& name : {std::string(), std::string("missing.txt"), std::string("a_directory"), long_name}) {
         SCOPED_TRACE(name.size());
-        const ProgramResult r = run_velk(dir, {name});
-        EXPECT_EQ(r.out, BANNER + "Unable to open file: " + name + "\n");
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.status, STATUS_NO_CAPTURE);
+        expect_result(run_velk(dir, {name}), BANNER + "Unable to open file: " + name + "\n", STATUS_NO_CAPTURE);
     }
     EXPECT_EQ(entries_in(dir), 1u) << "no payload file may be created";
 }
@@ -49,29 +44,25 @@ TEST(CommandLine, PayloadFileThatCannotBeCreated) {
     TempDir dir;
     write_file(dir / "cap.txt", "");
     mkdir((dir / "decompressed_cap.txt").c_str(), 0755);
-    ProgramResult r = run_velk(dir, {"cap.txt"});
-    EXPECT_EQ(r.out, BANNER + "Unable to open file : decompressed_cap.txt\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, STATUS_NO_PAYLOAD_FILE);
+    expect_result(run_velk(dir, {"cap.txt"}), BANNER + "Unable to open file : decompressed_cap.txt\n", STATUS_NO_PAYLOAD_FILE);
 
     // 243 characters leave no room for the prefix in a 255-character name:
     // refused as a payload file that cannot be opened, the whole name shown.
     const std::string long_name(243, 'c');
     write_file(dir / long_name, "");
-    r = run_velk(dir, {long_name});
-    EXPECT_EQ(r.out, BANNER + "Unable to open file : decompressed_" + long_name + "\n");
-    EXPECT_EQ(r.status, STATUS_NO_PAYLOAD_FILE);
+    expect_result(run_velk(dir, {long_name}), BANNER + "Unable to open file : decompressed_" + long_name + "\n", STATUS_NO_PAYLOAD_FILE);
     EXPECT_EQ(entries_in(dir), 3u);
 }
 
-TEST(CommandLine, LongestCaptureNameThatFits) {
+TEST(CommandLine, EmptyCaptureWithTheLongestNameThatFits) {
+    // 242 characters and the prefix make the longest payload-file name, 255;
+    // an old payload file is overwritten by an empty one.
     TempDir dir;
     const std::string name(242, 'd');
     write_file(dir / name, "");
-    const ProgramResult r = run_velk(dir, {name});
-    EXPECT_EQ(r.out, BANNER);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(file_exists(dir / ("decompressed_" + name)));
+    write_file(dir / ("decompressed_" + name), "old contents");
+    expect_result(run_velk(dir, {name}), BANNER, 0);
+    EXPECT_EQ(read_file(dir / ("decompressed_" + name)), "");
 }
 
 TEST(CommandLine, ComInAnyCaseIsAPortEvenWhenSuchAFileExists) {
@@ -79,24 +70,10 @@ TEST(CommandLine, ComInAnyCaseIsAPortEvenWhenSuchAFileExists) {
     for (const std::string name : {"commands.txt", "Com.log", "cOM"}) {
         SCOPED_TRACE(name);
         write_file(dir / name, "LEN: 5\r\n###PAYLOAD2:\r\nhello\r\n");
-        const ProgramResult r = run_velk(dir, {name});
-        EXPECT_EQ(r.out, BANNER + "\r\nTrying to open COM port 0...\r\n" + "illegal comport number\n" +
-                             "Can not open comport\n");
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.status, STATUS_NO_PORT);
+        expect_result(run_velk(dir, {name}), BANNER + "\r\nTrying to open COM port 0...\r\n" + "illegal comport number\n" +
+                             "Can not open comport\n", STATUS_NO_PORT);
         EXPECT_FALSE(file_exists(dir / ("decompressed_" + name)));
     }
-}
-
-TEST(CommandLine, EmptyCaptureGivesEmptyPayloadFileOverwritingAnOldOne) {
-    TempDir dir;
-    write_file(dir / "empty.txt", "");
-    write_file(dir / "decompressed_empty.txt", "old contents");
-    const ProgramResult r = run_velk(dir, {"empty.txt"});
-    EXPECT_EQ(r.out, BANNER);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(dir / "decompressed_empty.txt"), "");
 }
 
 TEST(CommandLine, EveryByteValueOfTheCaptureReachesTheParser) {
@@ -109,42 +86,32 @@ TEST(CommandLine, EveryByteValueOfTheCaptureReachesTheParser) {
     const ProgramResult r = run_velk(dir, {"all.bin"});
     std::string console = bytes;
     console.insert(console.find('\r'), "\n");
-    EXPECT_EQ(r.out, BANNER + console);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+    expect_result(r, BANNER + console, 0);
     EXPECT_EQ(read_file(dir / "decompressed_all.bin"), bytes);
 }
 
 TEST(CommandLine, PayloadFileLandsBesideACaptureGivenWithADirectory) {
     TempDir dir;
     mkdir((dir / "logs").c_str(), 0755);
-    const std::string capture = "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n";
-    write_file(dir / "logs/cap.txt", capture);
-
-    ProgramResult r = run_velk(dir, {"logs/cap.txt"});
-    EXPECT_EQ(r.out, BANNER + "hello");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(dir / "logs/decompressed_cap.txt"), "hello");
-
-    std::remove((dir / "logs/decompressed_cap.txt").c_str());
-    r = run_velk(dir, {dir / "logs/cap.txt"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(dir / "logs/decompressed_cap.txt"), "hello");
-    EXPECT_EQ(r.err, "");
+    write_file(dir / "logs/cap.txt", "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n");
+    for (const std::string& capture : {std::string("logs/cap.txt"), dir / "logs/cap.txt"}) {
+        std::remove((dir / "logs/decompressed_cap.txt").c_str());
+        expect_result(run_velk(dir, {capture}), BANNER + "hello", 0);
+        EXPECT_EQ(read_file(dir / "logs/decompressed_cap.txt"), "hello");
+    }
 }
 
 TEST(OutputName, PrefixGoesBeforeTheFileNamePart) {
-    char name[OUTPUT_NAME_SIZE];
-    ASSERT_TRUE(build_output_name("cap.txt", name));
-    EXPECT_STREQ(name, "decompressed_cap.txt");
-    ASSERT_TRUE(build_output_name("logs/2026/cap.txt", name));
-    EXPECT_STREQ(name, "logs/2026/decompressed_cap.txt");
-    ASSERT_TRUE(build_output_name("/abs/cap", name));
-    EXPECT_STREQ(name, "/abs/decompressed_cap");
-    ASSERT_TRUE(build_output_name("", name));
-    EXPECT_STREQ(name, "decompressed_");
-    EXPECT_FALSE(build_output_name(std::string(243, 'a').c_str(), name));
-    EXPECT_STREQ(name, "");
+    const std::pair<std::string, std::string> cases[] = {{"cap.txt", "decompressed_cap.txt"},
+                                                         {"logs/2026/cap.txt", "logs/2026/decompressed_cap.txt"},
+                                                         {"/abs/cap", "/abs/decompressed_cap"},
+                                                         {"", "decompressed_"},
+                                                         {std::string(243, 'a'), ""}};
+    for (const auto& [capture, expected] : cases) {
+        char name[OUTPUT_NAME_SIZE];
+        EXPECT_EQ(build_output_name(capture.c_str(), name), !expected.empty()) << capture;
+        EXPECT_EQ(std::string(name), expected) << capture;
+    }
 }
 
 }  // namespace

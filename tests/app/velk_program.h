@@ -1,6 +1,8 @@
 // Running the built velk_lzh in a fresh directory.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -13,8 +15,19 @@
 inline const std::string BANNER =
     "\r\nVELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\n==============================================\n\n";
 
+inline constexpr int STATUS_NO_CAPTURE = 255;       // -1
+inline constexpr int STATUS_NO_PAYLOAD_FILE = 253;  // -3
+inline constexpr int STATUS_NO_PORT = 251;          // -5
+
 inline ProgramResult run_velk(const TempDir& dir, const std::vector<std::string>& args) {
     return run_program(VELK_LZH_PATH, args, dir.path());
+}
+
+// The console byte for byte, the exit status, and nothing on standard error.
+inline void expect_result(const ProgramResult& r, const std::string& out, int status) {
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, status);
 }
 
 // A capture-file run of `capture` (written as cap.txt in a fresh directory):
@@ -32,7 +45,3 @@ inline CaptureRun run_capture(const std::string& capture) {
     run.payload = read_file(dir / "decompressed_cap.txt");
     return run;
 }
-
-inline constexpr int STATUS_NO_CAPTURE = 255;       // -1
-inline constexpr int STATUS_NO_PAYLOAD_FILE = 253;  // -3
-inline constexpr int STATUS_NO_PORT = 251;          // -5

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -21,20 +22,18 @@ struct ProgramResult {
 };
 
 inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
 inline void write_file(const std::string& path, const std::string& contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
 inline bool file_exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
 }
 
 // A fresh temporary directory, removed with everything in it at the end.
@@ -44,7 +43,10 @@ public:
         char pattern[] = "/tmp/velk_test_XXXXXX";
         path_ = mkdtemp(pattern);
     }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -63,14 +65,10 @@ inline ProgramResult run_program(const std::string& program, const std::vector<s
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(directory.c_str()) != 0) _exit(127);
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
@@ -82,7 +80,7 @@ inline ProgramResult run_program(const std::string& program, const std::vector<s
     if (WIFEXITED(wait_status)) r.status = WEXITSTATUS(wait_status);
     r.out = read_file(out_path);
     r.err = read_file(err_path);
-    std::remove(out_path.c_str());
-    std::remove(err_path.c_str());
+    std::filesystem::remove(out_path);
+    std::filesystem::remove(err_path);
     return r;
 }

@@ -11,14 +11,31 @@
 #include <cstdio>
 #include <string>
 
+// A stream in a temporary file, read back as a string.
+class TempStream {
+public:
+    TempStream() : file_(std::tmpfile()) {}
+    ~TempStream() { std::fclose(file_); }
+    TempStream(const TempStream&) = delete;
+    TempStream& operator=(const TempStream&) = delete;
+
+    std::FILE* get() const { return file_; }
+    std::string contents() const {
+        std::fflush(file_);
+        std::rewind(file_);
+        std::string text;
+        char buffer[65536];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) text.append(buffer, got);
+        return text;
+    }
+
+private:
+    std::FILE* file_;
+};
+
 class StdoutCapture {
 public:
-    StdoutCapture() {
-        std::fflush(stdout);
-        file_ = std::tmpfile();
-        saved_fd_ = dup(fileno(stdout));
-        dup2(fileno(file_), fileno(stdout));
-    }
+    StdoutCapture() : saved_fd_((std::fflush(stdout), dup(fileno(stdout)))) { dup2(fileno(file_.get()), fileno(stdout)); }
     ~StdoutCapture() { stop(); }
     StdoutCapture(const StdoutCapture&) = delete;
     StdoutCapture& operator=(const StdoutCapture&) = delete;
@@ -30,40 +47,11 @@ public:
             dup2(saved_fd_, fileno(stdout));
             close(saved_fd_);
             saved_fd_ = -1;
-            text_ = read_all(file_);
-            std::fclose(file_);
-            file_ = nullptr;
         }
-        return text_;
-    }
-
-    static std::string read_all(std::FILE* f) {
-        std::fflush(f);
-        std::rewind(f);
-        std::string text;
-        char buffer[65536];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-        return text;
+        return file_.contents();
     }
 
 private:
-    std::FILE* file_ = nullptr;
-    int saved_fd_ = -1;
-    std::string text_;
-};
-
-// A payload stream in a temporary file, read back as a string.
-class TempStream {
-public:
-    TempStream() : file_(std::tmpfile()) {}
-    ~TempStream() { std::fclose(file_); }
-    TempStream(const TempStream&) = delete;
-    TempStream& operator=(const TempStream&) = delete;
-
-    std::FILE* get() const { return file_; }
-    std::string contents() const { return StdoutCapture::read_all(file_); }
-
-private:
-    std::FILE* file_;
+    TempStream file_;
+    int saved_fd_;
 };
