@@ -3,6 +3,7 @@
 #include <random>
 
 #include "tests/lzhuf/decode_helpers.h"
+#include "tests/support/sample_text.h"
 
 namespace {
 
@@ -46,15 +47,6 @@ std::string random_bytes(std::mt19937& rng, size_t n) {
     return s;
 }
 
-std::string text_like(std::mt19937& rng, size_t n) {
-    static const char* const words[] = {"the", "station", "weather", "report", "from", "Pennsylvania", "at",
-                                        "0800", "UTC", "wind", "north", "east", "rain", "QSL", "73", "de"};
-    std::string s;
-    while (s.size() < n) s += std::string(words[rng() % 16]) + ((rng() % 9 == 0) ? "\r\n" : " ");
-    s.resize(n);
-    return s;
-}
-
 TEST(LzhufRoundTrip, ShortAndMediumInputs) {
     std::mt19937 rng(1);
     auto d = new_decoder();
@@ -64,7 +56,7 @@ TEST(LzhufRoundTrip, ShortAndMediumInputs) {
     }
     for (int i = 0; i < 40; ++i) {
         SCOPED_TRACE(i);
-        expect_round_trip(text_like(rng, 1 + rng() % 20000), *d);
+        expect_round_trip(sample_text(rng(), 1 + rng() % 20000), *d);
     }
     expect_round_trip(std::string(10000, ' '), *d);
     expect_round_trip(std::string(777, '\0'), *d);
@@ -79,7 +71,7 @@ TEST(LzhufRoundTrip, LongInputsSpanSeveralRebuilds) {
     // 200 000 random bytes are 200 000 literal symbols: six rebuilds.
     expect_round_trip(random_bytes(rng, 200000), *d);
     // Text: fewer symbols per character, still over 60 000 symbols.
-    expect_round_trip(text_like(rng, 600000), *d);
+    expect_round_trip(sample_text(rng(), 600000), *d);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 namespace {
 
-const std::string START_FOUND = "\r\n### START OF COMPRESSED MESSAGE FOUND\r\n";
 const std::string OUTPUT_LINE = "\r\n### LZHUF OUTPUT (on the fly):\r\n\r\n";
 const std::string TEXT = "Wind north 12 knots, sea calm. Wind north 12 knots, sea calm. All well aboard.\r\n";
 
@@ -74,16 +73,6 @@ TEST(FramerHeader, LengthFollowsTheFirstBlankAfterTheIdentifier) {
         EXPECT_EQ(m->framer.uncompressed_len, expected) << id_length;
         EXPECT_NE(f.console.find("MESSAGE: " + std::to_string(expected) + "\r\n"), std::string::npos) << id_length;
     }
-}
-
-TEST(FramerBlocks, ConsoleOfAOneBlockMessage) {
-    auto m = make_machines();
-    const std::vector<uint8_t> data = compressed(TEXT);
-    const Framed f = frame(*m, transfer(81, data, {250}));
-    const std::string text = messages_in(f.file).at(0);
-    EXPECT_TRUE(is_prefix(text, TEXT) && text.size() >= TEXT.size() - 2);
-    EXPECT_EQ(f.console, HEADER_FOUND + "### UNCOMPRESSED LEN OF MESSAGE: 81\r\n" + START_FOUND +
-                             packet_line(data.size()) + OUTPUT_LINE + text + COMPLETED);
 }
 
 TEST(FramerBlocks, VaryingLengthsIncludingFullBlocks) {

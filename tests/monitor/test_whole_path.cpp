@@ -1,21 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "monitor_test_support.h"
+#include "tests/support/sample_text.h"
 #include "tools/capture_builder.h"
-
-namespace {
-
-// Text with the repetition of real messages, so matches of every length occur.
-std::string message_text(CaptureRng& rng, size_t size) {
-    static const char* const WORDS[] = {"the ", "station ", "report ", "weather ", "is ", "fine ", "and ",
-                                        "wind ", "from ", "north ", "at ", "12 ", "knots", ".\r\n", ", "};
-    std::string text;
-    while (text.size() < size) text += WORDS[rng_between(rng, 0, std::size(WORDS) - 1)];
-    text.resize(size);
-    return text;
-}
-
-}  // namespace
 
 // A capture-file run in process: the whole capture through the parser, then
 // the framer restarted and the ring drained.
@@ -25,7 +12,7 @@ TEST(WholePath, CapturesGiveBackTheirMessages) {
     for (uint64_t seed = 1; seed <= 6; ++seed) {
         std::vector<MessageSpec> specs(8);
         for (MessageSpec& spec : specs) {
-            spec.text = message_text(rng, static_cast<size_t>(rng_between(rng, 3, 3000)));
+            spec.text = sample_text(rng_next(rng), static_cast<size_t>(rng_between(rng, 3, 3000)));
             spec.identifier = std::string(static_cast<size_t>(rng_between(rng, 1, 12)), 'M');
             spec.block_size = static_cast<int32_t>(rng_between(rng, 0, 3) == 0 ? 256 : rng_between(rng, 1, 255));
         }
@@ -61,7 +48,7 @@ TEST(WholePath, CapturesGiveBackTheirMessages) {
 TEST(WholePath, SplitsDoNotChangeWhatTheParserExtracts) {
     CaptureRng rng{3};
     std::vector<MessageSpec> specs(3);
-    for (MessageSpec& spec : specs) spec.text = message_text(rng, 2000);
+    for (MessageSpec& spec : specs) spec.text = sample_text(rng_next(rng), 2000);
     CaptureOptions options;
     options.max_text_reports = 4;
     const CaptureBuilder b = build_capture(specs, options);
