@@ -56,37 +56,37 @@ void report_header(CaptureBuilder& b, uint32_t type, size_t length) {
 void report_end(CaptureBuilder& b) { b.text += "\r\n###PAYLOAD_END\r\n"; }
 
 // The compressed message split into blocks, closed by EOT and the checksum.
-std::vector<uint8_t> body_from(const MessageSpec& spec, const std::vector<uint8_t>& compressed) {
+std::vector<uint8_t> body_from(const TransferMessage& msg, const std::vector<uint8_t>& compressed) {
     std::vector<uint8_t> body;
     body.push_back(SOH);
-    body.push_back(static_cast<uint8_t>(spec.title.size() + 3));  // title, NUL, "0", NUL
-    for (const char c : spec.title) body.push_back(static_cast<uint8_t>(c));
+    body.push_back(static_cast<uint8_t>(msg.title.size() + 3));  // title, NUL, "0", NUL
+    for (const char c : msg.title) body.push_back(static_cast<uint8_t>(c));
     body.push_back(0x00);
     body.push_back('0');
     body.push_back(0x00);
-    const size_t block = static_cast<size_t>(std::clamp(spec.block_size, 1, 256));
+    const size_t block = static_cast<size_t>(std::clamp(msg.block_size, 1, 256));
     uint32_t sum = 0;
     int32_t index = 0;
     for (size_t at = 0; at < compressed.size(); at += block, ++index) {
         const size_t n = std::min(block, compressed.size() - at);
-        body.push_back(index == spec.bad_type_block ? spec.bad_type_byte : STX);
+        body.push_back(index == msg.bad_type_block ? msg.bad_type_byte : STX);
         body.push_back(static_cast<uint8_t>(n));  // 256 becomes 0
         for (size_t i = 0; i < n; ++i) {
             body.push_back(compressed[at + i]);
             sum += compressed[at + i];
         }
     }
-    if (spec.eot) {
+    if (msg.eot) {
         body.push_back(EOT);
         body.push_back(static_cast<uint8_t>(0u - sum));
     }
     return body;
 }
 
-std::vector<uint8_t> header_from(const MessageSpec& spec, size_t compressed_size) {
-    const std::string length = spec.length_field.empty() ? std::to_string(spec.text.size()) : spec.length_field;
+std::vector<uint8_t> header_from(const TransferMessage& msg, size_t compressed_size) {
+    const std::string length = msg.length_field.empty() ? std::to_string(msg.text.size()) : msg.length_field;
     const std::string line =
-        "FC EM " + spec.identifier + " " + length + " " + std::to_string(compressed_size) + " 0\r";
+        "FC EM " + msg.identifier + " " + length + " " + std::to_string(compressed_size) + " 0\r";
     return std::vector<uint8_t>(line.begin(), line.end());
 }
 
@@ -183,12 +183,12 @@ void add_binary_reports(CaptureBuilder& b, const std::vector<uint8_t>& data) {
     }
 }
 
-std::vector<uint8_t> transfer_header(const MessageSpec& spec) { return header_from(spec, compress(spec.text).size()); }
+std::vector<uint8_t> transfer_header(const TransferMessage& msg) { return header_from(msg, compress(msg.text).size()); }
 
-std::vector<uint8_t> transfer_body(const MessageSpec& spec) { return body_from(spec, compress(spec.text)); }
+std::vector<uint8_t> transfer_body(const TransferMessage& msg) { return body_from(msg, compress(msg.text)); }
 
-void add_message(CaptureBuilder& b, const MessageSpec& spec, const CaptureOptions& options) {
-    MessageSpec m = spec;
+void add_message(CaptureBuilder& b, const TransferMessage& msg, const CaptureOptions& options) {
+    TransferMessage m = msg;
     if (m.identifier.empty()) m.identifier = random_identifier(b.rng);
     const std::vector<uint8_t> compressed = compress(m.text);
     std::vector<uint8_t> header = header_from(m, compressed.size());
@@ -211,14 +211,14 @@ void add_message(CaptureBuilder& b, const MessageSpec& spec, const CaptureOption
     add_binary_reports(b, body);
 }
 
-CaptureBuilder build_capture(const std::vector<MessageSpec>& messages, const CaptureOptions& options) {
+CaptureBuilder build_capture(const std::vector<TransferMessage>& messages, const CaptureOptions& options) {
     CaptureBuilder b;
     builder_start(b, options.seed);
     b.min_report = options.min_report;
     b.max_report = options.max_report;
     // The parser's first character is taken unexamined; let it be a plain line.
     add_noise_line(b, "MON monitor on");
-    for (const MessageSpec& m : messages) {
+    for (const TransferMessage& m : messages) {
         add_gap(b, options);
         add_message(b, m, options);
     }

@@ -35,10 +35,10 @@
 //     add_text_report(b, text, type)
 //     add_binary_report(b, data, type)     one report
 //     add_binary_reports(b, data)          spread over reports of random size
-//     add_message(b, spec, options)        header line, reply, body
+//     add_message(b, msg, options)        header line, reply, body
 //   build_capture(messages, options)  a whole capture: a first noise line,
 //       then each message with noise and text reports around it.
-//   transfer_header(spec), transfer_body(spec)   the transfer's payload bytes
+//   transfer_header(msg), transfer_body(msg)   the transfer's payload bytes
 //
 // Besides the text, the builder records what the parser must extract from
 // it: every payload byte in order, and the text payloads it writes to the
@@ -58,7 +58,7 @@ uint64_t rng_next(CaptureRng& rng);
 // A number from low to high, both included.
 int64_t rng_between(CaptureRng& rng, int64_t low, int64_t high);
 
-struct MessageSpec {
+struct TransferMessage {
     std::string text;             // compressed with lzhuf_compress
     std::string identifier;       // empty: 12 random letters and digits
     std::string title = "Test message";
@@ -98,9 +98,9 @@ void add_noise_line(CaptureBuilder& b, const std::string& line);  // CR LF is ap
 void add_text_report(CaptureBuilder& b, const std::string& text, uint32_t type = 0);
 void add_binary_report(CaptureBuilder& b, const std::vector<uint8_t>& data, uint32_t type = 8);
 void add_binary_reports(CaptureBuilder& b, const std::vector<uint8_t>& data);
-void add_message(CaptureBuilder& b, const MessageSpec& spec, const CaptureOptions& options);
+void add_message(CaptureBuilder& b, const TransferMessage& msg, const CaptureOptions& options);
 
-std::vector<uint8_t> transfer_header(const MessageSpec& spec);
-std::vector<uint8_t> transfer_body(const MessageSpec& spec);
+std::vector<uint8_t> transfer_header(const TransferMessage& msg);
+std::vector<uint8_t> transfer_body(const TransferMessage& msg);
 
-CaptureBuilder build_capture(const std::vector<MessageSpec>& messages, const CaptureOptions& options);
+CaptureBuilder build_capture(const std::vector<TransferMessage>& messages, const CaptureOptions& options);

@@ -66,8 +66,8 @@ std::string base_name(const std::string& path) {
 
 int main(int argc, char** argv) {
     CaptureOptions options;
-    std::vector<MessageSpec> messages;
-    MessageSpec next;
+    std::vector<TransferMessage> messages;
+    TransferMessage next;
     bool title_given = false;
     const char* out_name = nullptr;
 
@@ -76,14 +76,14 @@ int main(int argc, char** argv) {
         const bool has_value = i + 1 < argc;
         long long n = 0;
         if (arg.rfind("--", 0) != 0 && arg != "-o") {
-            MessageSpec m = next;
+            TransferMessage m = next;
             if (!read_file(argv[i], m.text)) {
                 std::fprintf(stderr, "make_capture: cannot read %s\n", argv[i]);
                 return 1;
             }
             if (!title_given) m.title = base_name(arg);
             messages.push_back(m);
-            next = MessageSpec{};
+            next = TransferMessage{};
             title_given = false;
         } else if (arg == "--no-reply") {
             options.reply_report = false;

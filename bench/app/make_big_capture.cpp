@@ -38,12 +38,12 @@ std::vector<Transfer> make_transfers(uint32_t seed) {
     const int32_t block_sizes[] = {250, 256, 128, 200};
     std::vector<Transfer> transfers;
     for (uint32_t i = 0; i < 16; ++i) {
-        MessageSpec spec;
-        spec.text = english_like_text(1000 + 500 * static_cast<size_t>(i % 15), seed + i);
-        spec.identifier = "BENCH" + std::to_string(1000000 + i).substr(1);
-        spec.title = "bench message " + std::to_string(i);
-        spec.block_size = block_sizes[i % 4];
-        transfers.push_back({transfer_header(spec), transfer_body(spec)});
+        TransferMessage msg;
+        msg.text = english_like_text(1000 + 500 * static_cast<size_t>(i % 15), seed + i);
+        msg.identifier = "BENCH" + std::to_string(1000000 + i).substr(1);
+        msg.title = "bench message " + std::to_string(i);
+        msg.block_size = block_sizes[i % 4];
+        transfers.push_back({transfer_header(msg), transfer_body(msg)});
     }
     return transfers;
 }

@@ -28,14 +28,14 @@ std::string capture_text(int32_t max_text_reports, size_t text_report_size) {
     CaptureRng rng{42};
     static const char* const WORDS[] = {"weather ", "north ", "wind ", "12 ", "knots ", "sea ", "calm ",
                                         "visibility ", "good ", "\r\n", "pressure ", "1012 ", "falling "};
-    std::vector<MessageSpec> specs(40);
-    for (MessageSpec& spec : specs) {
-        while (spec.text.size() < 40000) spec.text += WORDS[rng_between(rng, 0, std::size(WORDS) - 1)];
+    std::vector<TransferMessage> msgs(40);
+    for (TransferMessage& msg : msgs) {
+        while (msg.text.size() < 40000) msg.text += WORDS[rng_between(rng, 0, std::size(WORDS) - 1)];
     }
     CaptureOptions options;
     options.max_text_reports = max_text_reports;
     options.report_texts = {std::string(text_report_size, 'x') + "\r"};
-    return build_capture(specs, options).text;
+    return build_capture(msgs, options).text;
 }
 
 void run_parser(benchmark::State& state, const std::string& capture) {

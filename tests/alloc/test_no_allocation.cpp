@@ -38,18 +38,18 @@ long allocations_for(const std::string& capture) {
 }
 
 std::string capture_of(int messages, size_t text_size, uint64_t seed) {
-    std::vector<MessageSpec> specs;
+    std::vector<TransferMessage> msgs;
     CaptureRng rng{seed};
     for (int i = 0; i < messages; ++i) {
-        MessageSpec spec;
+        TransferMessage msg;
         for (size_t k = 0; k < text_size; ++k) {
-            spec.text += (k % 61 == 60) ? '\n' : static_cast<char>('a' + rng_between(rng, 0, 25));
+            msg.text += (k % 61 == 60) ? '\n' : static_cast<char>('a' + rng_between(rng, 0, 25));
         }
-        specs.push_back(spec);
+        msgs.push_back(msg);
     }
     CaptureOptions options;
     options.seed = seed;
-    return build_capture(specs, options).text;
+    return build_capture(msgs, options).text;
 }
 
 TEST(NoAllocation, RunAllocatesNothingBeyondOpeningItsStreams) {

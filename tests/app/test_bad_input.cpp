@@ -82,11 +82,11 @@ TEST(BadInput, HugeAndNegativeLengthsAndTypes) {
 TEST(BadInput, HexPayloadsWithOddSeparators) {
     // The separator's value is ignored: any character there, even CR, '#'
     // or a hex digit's neighbour 'G', gives exactly the output of blanks.
-    MessageSpec spec;
-    spec.text = sample_text(5, 3000);
+    TransferMessage msg;
+    msg.text = sample_text(5, 3000);
     CaptureOptions options;
     options.seed = 5;
-    const std::string plain = build_capture({spec}, options).text;
+    const std::string plain = build_capture({msg}, options).text;
     const std::regex hex_line("###PAYLOAD2:\r\n((?:[0-9A-F]{2} )*[0-9A-F]{2})\r\n");
     std::string odd = plain;
     const char separators[] = "\t-z#G\r_~";
@@ -99,15 +99,15 @@ TEST(BadInput, HexPayloadsWithOddSeparators) {
 
     const CaptureRun expected = decode_capture(plain);
     const CaptureRun actual = decode_capture(odd);
-    EXPECT_NE(expected.payload.find(spec.text.substr(0, 2990)), std::string::npos);
+    EXPECT_NE(expected.payload.find(msg.text.substr(0, 2990)), std::string::npos);
     EXPECT_EQ(actual.payload, expected.payload);
     EXPECT_EQ(actual.result.out, expected.result.out);
 }
 
 TEST(BadInput, CorruptCompressedDataThenAnIntactMessage) {
-    MessageSpec broken;
+    TransferMessage broken;
     broken.text = sample_text(6, 2000);
-    MessageSpec intact;
+    TransferMessage intact;
     intact.text = sample_text(7, 1500);
     std::vector<uint8_t> body = transfer_body(broken);
     // Hit only block data: the blocks (STX, length, 250 data bytes) follow
@@ -134,10 +134,10 @@ TEST(BadInput, CorruptCompressedDataThenAnIntactMessage) {
 TEST(BadInput, HeaderWithoutALength) {
     // An identifier of 18 characters leaves no blank before the length: no
     // length is known, and the first data byte completes the message.
-    MessageSpec spec;
-    spec.text = sample_text(8, 800);
-    spec.identifier = "ABCDEFGHIJKLMNOPQR";
-    const CaptureRun o = decode_capture(build_capture({spec}, messages_only(8)).text);
+    TransferMessage msg;
+    msg.text = sample_text(8, 800);
+    msg.identifier = "ABCDEFGHIJKLMNOPQR";
+    const CaptureRun o = decode_capture(build_capture({msg}, messages_only(8)).text);
     EXPECT_EQ(o.payload, HEADER_FOUND + COMPLETED);
     EXPECT_EQ(o.result.out.find("UNCOMPRESSED LEN"), std::string::npos);
 }

@@ -79,18 +79,18 @@ struct MessagePlan {
 // What one message must produce.  `body_sent`: how many bytes of the
 // transfer's body (from its SOH on) reach the framer before the capture ends;
 // -1 for all of them.  The header line always arrives whole.
-MessagePlan plan_message(const MessageSpec& spec, int64_t body_sent = -1) {
-    const std::string& text = spec.text;
+MessagePlan plan_message(const TransferMessage& msg, int64_t body_sent = -1) {
+    const std::string& text = msg.text;
     std::vector<EncodedStep> steps;
     const std::vector<uint8_t> compressed =
         lzhuf_compress(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &steps);
     const std::vector<int32_t> counts = counts_per_byte(compressed);
     const int64_t length =
-        spec.length_field.empty() ? static_cast<int64_t>(text.size()) : std::stoll(spec.length_field);
+        msg.length_field.empty() ? static_cast<int64_t>(text.size()) : std::stoll(msg.length_field);
     // Beyond the text the decoder's output would be whatever the padding
     // bits decode to; no case here asks for that.
     EXPECT_LE(length, static_cast<int64_t>(text.size()));
-    const size_t block = static_cast<size_t>(std::clamp(spec.block_size, 1, 256));
+    const size_t block = static_cast<size_t>(std::clamp(msg.block_size, 1, 256));
     const size_t arrived = body_sent < 0 ? SIZE_MAX : static_cast<size_t>(body_sent);
 
     MessagePlan p;
@@ -113,13 +113,13 @@ MessagePlan plan_message(const MessageSpec& spec, int64_t body_sent = -1) {
         return p;
     };
 
-    size_t at = 2 + spec.title.size() + 3;  // body offset of the first block: SOH, size, title, NUL "0" NUL
+    size_t at = 2 + msg.title.size() + 3;  // body offset of the first block: SOH, size, title, NUL "0" NUL
     size_t fed = 0;
     int32_t count = 0;
     for (int32_t j = 0; fed < compressed.size(); ++j) {
         const size_t n = std::min(block, compressed.size() - fed);
         if (at + 2 > arrived) return p;
-        if (j == spec.bad_type_block) return end_with(Ending::Stopped, STOPPING, fed, count);
+        if (j == msg.bad_type_block) return end_with(Ending::Stopped, STOPPING, fed, count);
         p.console += packet_lines(n);
         for (size_t i = 0; i < n; ++i) {
             if (at + 2 + i >= arrived) return p;
@@ -130,8 +130,8 @@ MessagePlan plan_message(const MessageSpec& spec, int64_t body_sent = -1) {
         at += 2 + n;
     }
     // Without EOT the framer would read whatever follows as a block type.
-    EXPECT_TRUE(spec.eot) << "a message without EOT must complete by its count";
-    if (spec.eot && at + 2 <= arrived) return end_with(Ending::ByEot, COMPLETED, fed, count);
+    EXPECT_TRUE(msg.eot) << "a message without EOT must complete by its count";
+    if (msg.eot && at + 2 <= arrived) return end_with(Ending::ByEot, COMPLETED, fed, count);
     return p;
 }
 
@@ -169,9 +169,9 @@ Capture start_capture(uint64_t seed) {
     return c;
 }
 
-void add_planned(Capture& c, const MessageSpec& spec) {
-    add_message(c.b, spec, CaptureOptions{});
-    c.plans.push_back(plan_message(spec));
+void add_planned(Capture& c, const TransferMessage& msg) {
+    add_message(c.b, msg, CaptureOptions{});
+    c.plans.push_back(plan_message(msg));
 }
 
 // Runs the capture (or checks `run` made of it) against the plans.
@@ -193,14 +193,14 @@ void expect_decoded(const Capture& c) { expect_decoded(c, run_capture(c.b.text))
 // Text of `size` characters that ends in a line end, as messages do.
 std::string generated_text(uint64_t seed, size_t size) { return sample_text(seed, size - 3) + ".\r\n"; }
 
-MessageSpec message(const std::string& text, int32_t block_size = 250, bool eot = true,
+TransferMessage message(const std::string& text, int32_t block_size = 250, bool eot = true,
                     const std::string& length_field = "") {
-    MessageSpec spec;
-    spec.text = text;
-    spec.block_size = block_size;
-    spec.eot = eot;
-    spec.length_field = length_field;
-    return spec;
+    TransferMessage msg;
+    msg.text = text;
+    msg.block_size = block_size;
+    msg.eot = eot;
+    msg.length_field = length_field;
+    return msg;
 }
 
 // A message ends when the decoder's count reaches the announced length less
@@ -212,7 +212,7 @@ TEST(CaptureDecoding, SeveralMessagesEndedByCountAndByEot) {
     Capture c = start_capture(12);
     const std::string relay = "Relay to the valley stations: bring water.\r\nRelay to the valley stations";
     const struct {
-        MessageSpec spec;
+        TransferMessage msg;
         Ending ending;
         size_t decoded;
     } cases[] = {
@@ -233,7 +233,7 @@ TEST(CaptureDecoding, SeveralMessagesEndedByCountAndByEot) {
         {message("All stations, all stations, all stations", 250, true, "20"), Ending::ByEot, 20},
     };
     for (const auto& k : cases) {
-        add_planned(c, k.spec);
+        add_planned(c, k.msg);
         EXPECT_EQ(c.plans.back().ending, k.ending) << c.plans.size();
         EXPECT_EQ(c.plans.back().decoded, k.decoded) << c.plans.size();
     }
@@ -261,11 +261,11 @@ TEST(CaptureDecoding, BlocksOf256And255Bytes) {
 
 TEST(CaptureDecoding, BadBlockTypeStopsThatMessageOnly) {
     Capture c = start_capture(15);
-    MessageSpec spec = message(generated_text(4, 900), 100);
-    spec.bad_type_block = 2;  // two blocks decoded, then the stop
-    add_planned(c, spec);
-    spec.bad_type_block = 0;  // stopped before any data
-    add_planned(c, spec);
+    TransferMessage msg = message(generated_text(4, 900), 100);
+    msg.bad_type_block = 2;  // two blocks decoded, then the stop
+    add_planned(c, msg);
+    msg.bad_type_block = 0;  // stopped before any data
+    add_planned(c, msg);
     add_planned(c, message("Disregard the last two, this one is complete.\r\n", 250));
     EXPECT_EQ(c.plans[0].ending, Ending::Stopped);
     EXPECT_GT(c.plans[0].decoded, 0u);
@@ -276,9 +276,9 @@ TEST(CaptureDecoding, BadBlockTypeStopsThatMessageOnly) {
 TEST(CaptureDecoding, CaptureEndingInsideAMessagesPayloadSection) {
     Capture c = start_capture(16);
     add_text_report(c.b, "READY\r", 0);
-    MessageSpec spec = message(generated_text(6, 1200), 120);
-    const std::vector<uint8_t> body = transfer_body(spec);
-    add_binary_reports(c.b, transfer_header(spec));
+    TransferMessage msg = message(generated_text(6, 1200), 120);
+    const std::vector<uint8_t> body = transfer_body(msg);
+    add_binary_reports(c.b, transfer_header(msg));
     add_text_report(c.b, "GO AHEAD\r", 2);
     const auto sent = static_cast<ptrdiff_t>(body.size() / 2);
     add_binary_reports(c.b, std::vector<uint8_t>(body.begin(), body.begin() + sent));
@@ -286,7 +286,7 @@ TEST(CaptureDecoding, CaptureEndingInsideAMessagesPayloadSection) {
     // pairs, a blank and one digit (13 characters): 4 bytes arrive.
     add_binary_report(c.b, std::vector<uint8_t>(body.begin() + sent, body.begin() + sent + 10));
     c.b.text.resize(c.b.text.size() - std::string("\r\n###PAYLOAD_END\r\n").size() - 29 + 13);
-    c.plans.push_back(plan_message(spec, sent + 4));
+    c.plans.push_back(plan_message(msg, sent + 4));
     EXPECT_EQ(c.plans[0].ending, Ending::Unfinished);
     EXPECT_GT(c.plans[0].decoded, 300u);
     expect_decoded(c);

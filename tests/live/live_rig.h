@@ -69,18 +69,18 @@ inline size_t count_of(const std::string& text, const std::string& part) {
 
 // A message of words in a seeded order, so it compresses like prose and no
 // stretch of it repeats by accident.
-inline MessageSpec message(size_t size, uint64_t seed) {
+inline TransferMessage message(size_t size, uint64_t seed) {
     static const char* const WORDS[] = {"net",   "control", "to",     "all",     "stations", "river", "crossing",
                                         "north", "bridge",  "closed", "convoy",  "arrives",  "at",    "noon",
                                         "the",   "supply",  "depot",  "weather", "clear",    "over"};
     CaptureRng rng{seed};
-    MessageSpec spec;
-    for (int word = 1; spec.text.size() < size; ++word) {
-        spec.text += WORDS[rng_between(rng, 0, static_cast<int64_t>(std::size(WORDS)) - 1)];
-        spec.text += word % 11 == 0 ? "\r\n" : " ";
+    TransferMessage msg;
+    for (int word = 1; msg.text.size() < size; ++word) {
+        msg.text += WORDS[rng_between(rng, 0, static_cast<int64_t>(std::size(WORDS)) - 1)];
+        msg.text += word % 11 == 0 ? "\r\n" : " ";
     }
-    spec.text.resize(size);
-    return spec;
+    msg.text.resize(size);
+    return msg;
 }
 
 // No text report inside a transfer, so between a message's two milestone

@@ -91,8 +91,8 @@ TEST_F(LiveRun, AppendFilesThatCannotBeOpened) {
 }
 
 TEST_F(LiveRun, PortVanishingMidRunIsSilenceNotACrashNorABusyLoop) {
-    const MessageSpec spec = message(1500, 6);
-    start_simulator({"--rate", "0"}, build_capture({spec}, capture_options(6)).text);
+    const TransferMessage msg = message(1500, 6);
+    start_simulator({"--rate", "0"}, build_capture({msg}, capture_options(6)).text);
     const auto began = Clock::now();
     start_program({"COM3"});
     ASSERT_TRUE(console_shows(COMPLETED_LINE, 8000)) << console();

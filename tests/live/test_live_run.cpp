@@ -17,8 +17,8 @@ TEST_F(LiveRun, TwoRunsCommandTheModemLogWhatArrivesAndAppend) {
     // air.  The pause also ends the read that completes the first message
     // before the reports after it: completing a message restarts the parser,
     // which drops the rest of a report it is in the middle of.
-    const MessageSpec first = message(2500, 1);
-    const MessageSpec second = message(1800, 2);
+    const TransferMessage first = message(2500, 1);
+    const TransferMessage second = message(1800, 2);
     const CaptureOptions options = capture_options(7);
     CaptureBuilder b;
     builder_start(b, options.seed);
@@ -59,7 +59,7 @@ TEST_F(LiveRun, TwoRunsCommandTheModemLogWhatArrivesAndAppend) {
         EXPECT_EQ(file("velk_payload_data.txt"), payload);
         const std::string shown = console();
         EXPECT_EQ(shown.substr(0, until_listening.size()), until_listening);
-        for (const MessageSpec* m : {&first, &second}) EXPECT_NE(shown.find(m->text.substr(0, 100)), std::string::npos);
+        for (const TransferMessage* m : {&first, &second}) EXPECT_NE(shown.find(m->text.substr(0, 100)), std::string::npos);
     }
 }
 
@@ -83,9 +83,9 @@ TEST_F(LiveRun, SecondArgumentChoosesMonitorMode) {
 TEST_F(LiveRun, DecodedTextShowsWhileTheTransferIsStillArriving) {
     // About 40 kB of monitor text at 4000 characters a second: some ten
     // seconds on the line, of which the test waits for the first few.
-    const MessageSpec spec = message(12000, 3);
-    const std::string sent = SEPARATOR + build_capture({spec}, capture_options(3)).text;
-    const std::string opening_words = spec.text.substr(0, 100);
+    const TransferMessage msg = message(12000, 3);
+    const std::string sent = SEPARATOR + build_capture({msg}, capture_options(3)).text;
+    const std::string opening_words = msg.text.substr(0, 100);
     start_simulator({"--rate", "4000"}, sent.substr(SEPARATOR.size()));
     start_program({"COM3"});
     ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").find(opening_words) != std::string::npos; },
@@ -127,9 +127,9 @@ TEST_F(LiveRun, StopSignalsEndTheRunLikeAKey) {
 TEST_F(LiveRun, WatchdogAbandonsAStalledMessageAndTheNextOneDecodes) {
     // The first transfer breaks off in its third block; the line then stays
     // silent for 2.5 s, far beyond the fast build's 300 passes of about 2 ms.
-    MessageSpec stalled = message(3000, 4);
+    TransferMessage stalled = message(3000, 4);
     stalled.cut_at = 700;
-    const MessageSpec next = message(1500, 5);
+    const TransferMessage next = message(1500, 5);
     const CaptureOptions options = capture_options(4);
     CaptureBuilder b;
     builder_start(b, options.seed);

@@ -10,17 +10,17 @@ TEST(WholePath, CapturesGiveBackTheirMessages) {
     CaptureRng rng{11};
     int whole = 0;
     for (uint64_t seed = 1; seed <= 6; ++seed) {
-        std::vector<MessageSpec> specs(8);
-        for (MessageSpec& spec : specs) {
-            spec.text = sample_text(rng_next(rng), static_cast<size_t>(rng_between(rng, 3, 3000)));
-            spec.identifier = std::string(static_cast<size_t>(rng_between(rng, 1, 12)), 'M');
-            spec.block_size = static_cast<int32_t>(rng_between(rng, 0, 3) == 0 ? 256 : rng_between(rng, 1, 255));
+        std::vector<TransferMessage> msgs(8);
+        for (TransferMessage& msg : msgs) {
+            msg.text = sample_text(rng_next(rng), static_cast<size_t>(rng_between(rng, 3, 3000)));
+            msg.identifier = std::string(static_cast<size_t>(rng_between(rng, 1, 12)), 'M');
+            msg.block_size = static_cast<int32_t>(rng_between(rng, 0, 3) == 0 ? 256 : rng_between(rng, 1, 255));
         }
         CaptureOptions options;
         options.seed = seed;
         options.header_as_text = seed % 3 == 0;
         options.reply_report = seed % 2 == 0;
-        const CaptureBuilder b = build_capture(specs, options);
+        const CaptureBuilder b = build_capture(msgs, options);
 
         auto m = make_machines();
         StdoutCapture quiet;
@@ -33,13 +33,13 @@ TEST(WholePath, CapturesGiveBackTheirMessages) {
         const std::string file = m->payload.contents();
         ASSERT_TRUE(is_prefix(b.text_payloads, file));  // text payloads first, then the messages
         const std::vector<std::string> decoded = messages_in(file, b.text_payloads.size());
-        ASSERT_EQ(decoded.size(), specs.size());
-        for (size_t i = 0; i < specs.size(); ++i) {
+        ASSERT_EQ(decoded.size(), msgs.size());
+        for (size_t i = 0; i < msgs.size(); ++i) {
             // Only a completion by count can leave out the last characters:
             // those whose bits follow the byte that reached the count.
-            EXPECT_GE(decoded[i].size(), specs[i].text.size() - 2) << "seed " << seed << " message " << i;
-            EXPECT_TRUE(is_prefix(decoded[i], specs[i].text)) << "seed " << seed << " message " << i;
-            whole += decoded[i] == specs[i].text;
+            EXPECT_GE(decoded[i].size(), msgs[i].text.size() - 2) << "seed " << seed << " message " << i;
+            EXPECT_TRUE(is_prefix(decoded[i], msgs[i].text)) << "seed " << seed << " message " << i;
+            whole += decoded[i] == msgs[i].text;
         }
     }
     EXPECT_GE(whole, 40);  // of 48: most messages come out whole
@@ -47,11 +47,11 @@ TEST(WholePath, CapturesGiveBackTheirMessages) {
 
 TEST(WholePath, SplitsDoNotChangeWhatTheParserExtracts) {
     CaptureRng rng{3};
-    std::vector<MessageSpec> specs(3);
-    for (MessageSpec& spec : specs) spec.text = sample_text(rng_next(rng), 2000);
+    std::vector<TransferMessage> msgs(3);
+    for (TransferMessage& msg : msgs) msg.text = sample_text(rng_next(rng), 2000);
     CaptureOptions options;
     options.max_text_reports = 4;
-    const CaptureBuilder b = build_capture(specs, options);
+    const CaptureBuilder b = build_capture(msgs, options);
     std::string console;  // of one character at a time
     {
         StdoutCapture out;
