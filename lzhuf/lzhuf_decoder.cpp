@@ -140,16 +140,9 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
             if constexpr (Finishing) {
                 if (limit - d.output_count < copied) copied = limit - d.output_count;
             }
-            uint32_t write_pos = d.write_pos;
             for (int32_t k = 0; k < copied; ++k) {
-                const uint8_t c = d.text_ring[(start + static_cast<uint32_t>(k)) & RING_MASK];
-                put_char(c, stdout);
-                put_char(c, out);
-                d.text_ring[write_pos] = c;
-                write_pos = (write_pos + 1) & RING_MASK;
+                emit(d, d.text_ring[(start + static_cast<uint32_t>(k)) & RING_MASK], out);
             }
-            d.write_pos = write_pos;
-            d.output_count += copied;
             if (copied < length) return save();  // finish reached its limit
             d.state = SymbolStart;
             break;
@@ -165,10 +158,6 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
         }
     }
 }
-
-}  // namespace
-
-namespace {
 
 inline int32_t feed_one(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
     switch (d.state) {

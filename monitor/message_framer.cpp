@@ -85,18 +85,6 @@ void complete_by_count(MessageFramer& f, LzhufDecoder& decoder, MonitorParser& p
 // back, hence the margin of 2; 64 bits keep any length safe.
 int64_t completion_count(const MessageFramer& f) { return static_cast<int64_t>(f.uncompressed_len) - 2; }
 
-void block_data(MessageFramer& f, LzhufDecoder& decoder, MonitorParser& parser, std::FILE* payload_file,
-                uint8_t b) {
-    if (f.block_left == 0) return;
-    --f.block_left;
-    const int32_t produced = feed_byte(decoder, b, payload_file);
-    if (produced >= completion_count(f)) {
-        complete_by_count(f, decoder, parser, payload_file);
-    } else if (f.block_left == 0) {
-        f.state = SkipTypeByte;
-    }
-}
-
 }  // namespace
 
 void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
@@ -115,7 +103,7 @@ void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& dec
         block_header(framer, ring, decoder, payload_file);
         return;
     case BlockData:
-        block_data(framer, decoder, parser, payload_file, b);
+        feed_block_bytes(framer, decoder, parser, payload_file, &b, 1);
         return;
     }
 }
