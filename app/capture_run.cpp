@@ -77,7 +77,7 @@ int capture_file_run(const char* argument) {
 
     restart(message_framer);
     if (spill_active()) {
-        replay_spilled(payload_ring, message_framer, lzhuf_decoder, monitor_parser, payload_file);
+        replay_spilled(payload_ring, message_framer, lzhuf_decoder, payload_file);
     } else {
         drain_single_ring();
     }

@@ -49,7 +49,7 @@ void spill_if_needed(PayloadRing& ring, int32_t room) {
 
 bool spill_active() { return spill_file != nullptr; }
 
-void replay_spilled(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& decoder, MonitorParser& parser,
+void replay_spilled(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& decoder,
                     std::FILE* payload_file) {
     spill_unread(ring);
     std::fflush(spill_file);
@@ -61,7 +61,7 @@ void replay_spilled(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& deco
     size_t got = 0;
     while ((got = std::fread(replay_buffer, 1, REPLAY_CHUNK, spill_file)) > 0) {
         for (size_t i = 0; i < got; ++i) ring_append(ring, replay_buffer[i]);
-        drain_payload_ring(ring, framer, decoder, parser, payload_file);
+        drain_payload_ring(ring, framer, decoder, payload_file);
     }
     std::fclose(spill_file);
     spill_file = nullptr;

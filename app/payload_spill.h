@@ -25,5 +25,5 @@
 
 void spill_if_needed(PayloadRing& ring, int32_t room);
 bool spill_active();
-void replay_spilled(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& decoder, MonitorParser& parser,
+void replay_spilled(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& decoder,
                     std::FILE* payload_file);
