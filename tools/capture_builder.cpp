@@ -235,9 +235,11 @@ CaptureBuilder build_capture(const std::vector<TransferMessage>& messages, const
     b.max_report = options.max_report;
     // The parser's first character is taken unexamined; let it be a plain line.
     add_noise_line(b, "MON monitor on");
-    for (const TransferMessage& m : messages) {
+    for (size_t i = 0; i < messages.size();) {
+        std::vector<TransferMessage> group{messages[i++]};
+        while (group.back().group_with_next && i < messages.size()) group.push_back(messages[i++]);
         add_gap(b, options);
-        add_message(b, m, options);
+        add_message_group(b, group, options);
     }
     add_gap(b, options);
     return b;

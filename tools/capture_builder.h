@@ -39,7 +39,8 @@
 //     add_message_group(b, msgs, options) every header line first, then
 //                                         each reply and body in turn
 //   build_capture(messages, options)  a whole capture: a first noise line,
-//       then each message with noise and text reports around it.
+//       then each message (or group, see group_with_next) with noise and
+//       text reports around it.
 //   transfer_header(msg), transfer_body(msg)   the transfer's payload bytes
 //   compressed_message(msg)   the compressed message as it is sent, damage
 //       (flip_at, stream_length) included
@@ -76,6 +77,7 @@ struct TransferMessage {
     int32_t lost_block = -1;      // this block (from 0) never arrives
     int64_t flip_at = -1;         // this byte of the compressed message has its low bit flipped
     int64_t stream_length = -1;   // the stream's own length field says this (its CRC is the sender's)
+    bool group_with_next = false; // build_capture announces the next message together with this one
 };
 
 struct CaptureOptions {
