@@ -4,9 +4,12 @@
 # preset there and runs ctest, and records which tests fail for each fault.
 # A fault that no test notices is reported as NOT CAUGHT.
 #
-#   tools/mutation_check.sh [-o TABLE] [-t SECONDS] [NAME...]
+#   tools/mutation_check.sh [-r REF] [-o TABLE] [-t SECONDS] [NAME...]
 #
-# With names, only those faults are planted; `-l` lists them.  The table
+# The tree checked is the working tree, or with -r the commit REF (e.g. main
+# before a rework of the tests).  Each test may take -t seconds (default 45;
+# a fault can make a test hang).  With names, only those faults are
+# planted; `-l` lists them.  The table
 # (Markdown) goes to standard output and, with -o, to a file.  A fault whose
 # text no longer matches the source is reported as STALE: update its edit.
 # The build and ctest run with -j2 (VELK_JOBS changes that); one fault at a
@@ -15,8 +18,9 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 scratch="${root}/build-mutants/tree"
 jobs="${VELK_JOBS:-2}"
-test_timeout=180
+test_timeout=45
 table_file=""
+ref=""
 
 # name | file | perl substitution (applied to the whole file) | the fault
 faults=(
@@ -34,9 +38,10 @@ faults=(
   "payload_w|app/live_run.cpp|s/fopen\(PAYLOAD_FILE_NAME, \"ab\"\)/fopen(PAYLOAD_FILE_NAME, \"wb\")/|the live run's payload file opened \"w\" instead of \"a\""
 )
 
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
-while getopts "o:t:lh" opt; do
+usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+while getopts "r:o:t:lh" opt; do
   case "$opt" in
+    r) ref="$OPTARG" ;;
     o) table_file="$OPTARG" ;;
     t) test_timeout="$OPTARG" ;;
     l) for f in "${faults[@]}"; do IFS='|' read -r n _ _ d <<<"$f"; printf '%-16s %s\n' "$n" "$d"; done; exit 0 ;;
@@ -53,16 +58,28 @@ selected() {
   return 1
 }
 
-# The scratch copy: the tree as it is now, tracked and untracked files alike
-# (ignored ones such as build/ left out).  Files that did not change keep
-# their time stamps, so a rerun rebuilds only what differs.
+# The scratch copy: the working tree, tracked and untracked files alike
+# (ignored ones such as build/ left out), or the commit REF.  Files that did
+# not change keep their time stamps, so a rerun rebuilds only what differs.
 mkdir -p "$scratch"
-(cd "$root" && git ls-files -co --exclude-standard -z) >"${root}/build-mutants/files"
+src="$root"
+if [[ -n "$ref" ]]; then
+  src="${root}/build-mutants/source"
+  rm -rf "$src" && mkdir -p "$src"
+  git -C "$root" archive "$ref" | tar -x -C "$src"
+  (cd "$src" && find . -type f -printf '%P\0') >"${root}/build-mutants/files"
+else
+  (cd "$root" && git ls-files -co --exclude-standard -z) >"${root}/build-mutants/files"
+fi
 while IFS= read -r -d '' f; do
-  [[ -f "${root}/${f}" ]] || continue
+  [[ -f "${src}/${f}" ]] || continue
   mkdir -p "${scratch}/$(dirname "$f")"
-  cmp -s "${root}/${f}" "${scratch}/${f}" || cp "${root}/${f}" "${scratch}/${f}"
+  cmp -s "${src}/${f}" "${scratch}/${f}" || cp "${src}/${f}" "${scratch}/${f}"
 done <"${root}/build-mutants/files"
+# Files the tree no longer has must not linger in the copy.
+(cd "$scratch" && find . -path ./build -prune -o -type f -printf '%P\0') | while IFS= read -r -d '' f; do
+  [[ -f "${src}/${f}" ]] || rm -f "${scratch}/${f}"
+done
 
 log="${root}/build-mutants/log"
 : >"$log"
@@ -71,13 +88,17 @@ build() { (cd "$scratch" && cmake --preset release && cmake --build --preset rel
 failed_tests() {
   local dir="${scratch}/build/release"
   rm -f "${dir}/Testing/Temporary/LastTestsFailed.log"
-  (cd "$scratch" && ctest --preset release -j "$jobs" --timeout "$test_timeout") >>"$log" 2>&1 || true
+  # In a process group of its own, so whatever a timed-out test left
+  # running is ended with it.
+  (cd "$scratch" && setsid bash -c 'echo $$ >../ctest.pgid; exec ctest --preset release -j "$1" --timeout "$2"' \
+    _ "$jobs" "$test_timeout") >>"$log" 2>&1 || true
+  kill -KILL -- "-$(cat "${scratch}/../ctest.pgid")" 2>/dev/null || true
   if [[ -f "${dir}/Testing/Temporary/LastTestsFailed.log" ]]; then
     cut -d: -f2- "${dir}/Testing/Temporary/LastTestsFailed.log"
   fi
 }
 
-echo "building the unchanged tree in ${scratch}" >&2
+echo "building the unchanged tree ${ref:-(working tree)} in ${scratch}" >&2
 build || { echo "the unchanged tree does not build; see ${log}" >&2; exit 1; }
 baseline="$(failed_tests)"
 if [[ -n "$baseline" ]]; then
@@ -92,7 +113,7 @@ for f in "${faults[@]}"; do
   selected "$name" || continue
   echo "fault ${name}: ${description}" >&2
   target="${scratch}/${file}"
-  pristine="${root}/${file}"
+  pristine="${src}/${file}"
   echo "=== fault ${name}" >>"$log"
   if ! perl -0pi -e "$subst" "$target" || cmp -s "$pristine" "$target"; then
     result="STALE (the edit no longer matches ${file})"
