@@ -57,16 +57,14 @@ private:
     std::string path_;
 };
 
-// Runs `program` with `args` in `directory`, standard input from /dev/null,
-// with the "NAME=value" settings of `env` added to its environment.
+// Runs `program` with `args` in `directory`, standard input from /dev/null.
 inline ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
-                                 const std::string& directory, const std::vector<std::string>& env = {}) {
+                                 const std::string& directory) {
     const std::string out_path = directory + "/.stdout";
     const std::string err_path = directory + "/.stderr";
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(directory.c_str()) != 0) _exit(127);
-        for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
         dup2(open("/dev/null", O_RDONLY), 0);
         dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
