@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/checked_output.h"
 #include "app/instances.h"
 #include "app/stream_buffers.h"
 #include "platform/console_keys.h"
@@ -26,6 +27,10 @@ char command_buffer[256];
 uint8_t receive_buffer[4096];
 DWORD byte_count;
 int32_t silence_counter;
+// Both files are written to the end even after a failure, which is reported
+// once; the run then ends with the status of the file that failed.
+WatchedFile payload_output{nullptr, PAYLOAD_FILE_NAME, -3, false};
+WatchedFile original_output{nullptr, ORIGINAL_DATA_FILE_NAME, -4, false};
 
 // The decimal number at the start of `text`, as atoi reads it, but with
 // values beyond int clamped instead of overflowing: "COM99999999999" is
@@ -48,10 +53,14 @@ void write_command(uint32_t port_index, DWORD length) {
     std::strcpy(command_buffer, "velk Stop\r");
     write_command(port_index, 10);
     Sleep(100);
+    flush_watched(payload_output);
+    flush_watched(original_output);
     std::printf("\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n");
-    std::fclose(payload_file);
+    close_watched(payload_output);
+    close_watched(original_output);
     payload_file = nullptr;
-    std::exit(0);
+    original_data_file = nullptr;
+    std::exit(payload_output.failed ? payload_output.status : original_output.failed ? original_output.status : 0);
 }
 
 // After each group of commands: show the modem's reply, then give the user
@@ -81,8 +90,8 @@ void listening_pass(uint32_t port_index) {
     if (drain_single_ring() > 0) silence_counter = 0;
     if (byte_count > 0) {
         // A recording survives a crash or a pulled plug up to the last pass.
-        std::fflush(original_data_file);
-        std::fflush(payload_file);
+        flush_watched(original_output);
+        flush_watched(payload_output);
     }
     std::fflush(stdout);
 
@@ -120,6 +129,10 @@ void live_run(const char* argument_copy, int argc, char** argv) {
         "\r\n\r\n";
     std::fprintf(payload_file, "%s", separator);
     std::fprintf(original_data_file, "%s", separator);
+    payload_output.stream = payload_file;
+    original_output.stream = original_data_file;
+    flush_watched(payload_output);
+    flush_watched(original_output);
 
     std::printf("\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n");
     std::printf("====================================================\r\n\r\n");
