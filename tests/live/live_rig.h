@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -151,6 +152,14 @@ protected:
         close(ends[0]);
     }
 
+    // The program as a shell starts it in a terminal: `terminal` (the slave
+    // side of a pseudo-terminal) is its standard input and controlling
+    // terminal; its console goes into `console`, a pipe's write end.
+    void start_program_on_terminal(std::vector<std::string> args, int terminal, int console) {
+        args.insert(args.begin(), VELK_LZH_TESTDEV);
+        program_ = spawn(args, terminal, ".stdout", ".stderr", console);
+    }
+
     std::string console() const { return file(".stdout"); }
     std::string errors() const { return file(".stderr"); }
 
@@ -192,7 +201,7 @@ private:
     // /dev/null when it is -1.  The output files are emptied here, not in
     // the child, so the test never reads an earlier run's output as this one's.
     pid_t spawn(const std::vector<std::string>& args, int input, const std::string& out_name,
-                const std::string& err_name) const {
+                const std::string& err_name, int console = -1) const {
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -202,7 +211,8 @@ private:
         const pid_t pid = fork();
         if (pid != 0) return pid;
         const int in = input >= 0 ? input : open("/dev/null", O_RDONLY);
-        const int out = open(path(out_name).c_str(), O_WRONLY);
+        const int out = console >= 0 ? console : open(path(out_name).c_str(), O_WRONLY);
+        if (console >= 0 && (setsid() < 0 || ioctl(in, TIOCSCTTY, 0) != 0)) _exit(127);
         const int err = open(path(err_name).c_str(), O_WRONLY);
         if (chdir(dir_.path().c_str()) != 0 || in < 0 || out < 0 || err < 0) _exit(127);
         dup2(in, 0);

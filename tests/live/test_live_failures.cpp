@@ -1,9 +1,12 @@
-// Live runs that cannot start, and a port that goes away in the middle of a
-// run.
+// Live runs that cannot start, and a port, a file or the console that fails
+// in the middle of a run.
 #include <string>
 
+#include <poll.h>
+#include <pty.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <termios.h>
 
 #include "tests/live/live_rig.h"
 
@@ -109,6 +112,71 @@ TEST_F(LiveRun, PortVanishingMidRunIsSilenceNotACrashNorABusyLoop) {
     // for all of the run's seconds.
     const double wall_s = std::chrono::duration<double>(Clock::now() - began).count();
     EXPECT_LT(e.cpu_s, 0.15 * wall_s) << e.cpu_s << " s of CPU in " << wall_s << " s";
+}
+
+// A file that stops storing what it is given is reported once, with the
+// reason; the run goes on decoding to the console, stops the modem when told
+// and ends with the status of that file.
+TEST_F(LiveRun, FileThatCannotBeWrittenIsReportedOnceAndSetsTheStatus) {
+    const std::string capture = build_capture({message(1500, 7)}, capture_options(7)).text;
+    for (const auto& [name, status] : {std::pair{"velk_payload_data.txt", STATUS_NO_PAYLOAD_FILE},
+                                       std::pair{"velk_original_data.txt", STATUS_NO_ORIGINAL_FILE}}) {
+        SCOPED_TRACE(name);
+        std::remove(path(name).c_str());  // the first case's run made the second file
+        ASSERT_EQ(symlink("/dev/full", path(name).c_str()), 0);
+        start_simulator({"--rate", "0"}, capture);
+        start_program({"COM3"}, true);
+        ASSERT_TRUE(console_shows(COMPLETED_LINE, 8000)) << console();
+        press_key();
+        EXPECT_EQ(program_exit().status, status);
+        EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
+        const std::string report = "\r\nUnable to write file : " + std::string(name) + " (No space left on device)\r\n";
+        EXPECT_EQ(count_of(console(), report), 1u) << console();
+        EXPECT_TRUE(ends_with(console(), GOODBYE));
+        EXPECT_EQ(errors(), "");
+        ASSERT_EQ(std::remove(path(name).c_str()), 0);
+    }
+}
+
+// `velk_lzh COM3 | less` and the pager quits: the run ends as if stopped by
+// a key, the terminal set back as it was and the modem told to stop.
+TEST_F(LiveRun, ConsoleGoingAwayStopsTheRunInOrder) {
+    start_simulator({}, build_capture({message(30000, 8)}, capture_options(8)).text);
+    int master = -1, terminal = -1, console_pipe[2] = {-1, -1};
+    ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(terminal, F_SETFD, FD_CLOEXEC);
+    ASSERT_EQ(pipe2(console_pipe, O_CLOEXEC), 0);
+    const auto mode = [&] {
+        termios tio{};
+        tcgetattr(terminal, &tio);
+        return std::tuple{tio.c_iflag, tio.c_oflag, tio.c_lflag, tio.c_cc[VMIN], tio.c_cc[VTIME]};
+    };
+    const auto before = mode();
+
+    start_program_on_terminal({"COM3"}, terminal, console_pipe[1]);
+    close(console_pipe[1]);
+    std::string shown;
+    ASSERT_TRUE(wait_until(
+        [&] {
+            char buffer[4096];
+            pollfd p{console_pipe[0], POLLIN, 0};
+            const ssize_t got = poll(&p, 1, 0) == 1 ? read(console_pipe[0], buffer, sizeof buffer) : 0;
+            if (got > 0) shown.append(buffer, static_cast<size_t>(got));
+            return shown.find(LISTENING) != std::string::npos;
+        },
+        5000))
+        << shown;
+    EXPECT_NE(mode(), before) << "the run takes the terminal for single keys";
+    close(console_pipe[0]);
+
+    EXPECT_EQ(program_exit(8000).status, 0);
+    EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
+    EXPECT_EQ(file("received.bin"), all_commands(3));
+    EXPECT_EQ(mode(), before);
+    EXPECT_EQ(errors(), "");
+    close(master);
+    close(terminal);
 }
 
 }  // namespace
