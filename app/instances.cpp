@@ -12,5 +12,5 @@ std::FILE* payload_file;
 std::FILE* original_data_file;
 
 int32_t drain_single_ring() {
-    return drain_payload_ring(payload_ring, message_framer, lzhuf_decoder, monitor_parser, payload_file);
+    return drain_payload_ring(payload_ring, message_framer, lzhuf_decoder, payload_file);
 }

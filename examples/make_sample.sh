@@ -6,11 +6,9 @@
 #                                      building it first if it is missing
 #   MAKE_CAPTURE=path/to/make_capture examples/make_sample.sh
 #
-# The seed is fixed, so the capture comes out the same every time.  The net
-# bulletin is closed with EOT; the weather note is sent without one and ends
-# when its announced length is reached, which is why it has no final line
-# end: characters coded after the byte that reaches the length are never
-# decoded.
+# The seed is fixed, so the capture comes out the same every time.  The two
+# messages are announced together, as senders often do (both "FC EM" lines
+# first, then the two transfers), and each decodes whole with an OK check.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,6 +21,6 @@ fi
 
 cd "$here"
 "$make_capture" --seed 2019 --noise 2 --text-reports 2 -o sample_capture.txt \
-    --id NETBULLETIN1 --title "net bulletin 14" net_bulletin.txt \
-    --id WXNOTE000017 --title "weather note" --no-eot weather_note.txt
+    --group 2 --id NETBULLETIN1 --title "net bulletin 14" net_bulletin.txt \
+    --id WXNOTE000017 --title "weather note" weather_note.txt
 echo "wrote $here/sample_capture.txt"

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "fuzz/fuzz_support.h"
+#include "monitor/monitor_parser.h"
 #include "monitor/payload_drain.h"
 
 namespace {
@@ -20,7 +21,7 @@ void drain_byte_by_byte(Machines& m, std::FILE* out) {
     while (m.ring.read_index != m.ring.write_index) {
         const uint8_t b = m.ring.bytes[m.ring.read_index];
         m.ring.read_index = (m.ring.read_index + 1) % PAYLOAD_RING_SIZE;
-        feed_byte(m.framer, m.ring, m.decoder, m.parser, out, b);
+        feed_byte(m.framer, m.ring, m.decoder, out, b);
     }
 }
 
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         feed_chars(m->parser, m->ring, fuzz_sink, data, static_cast<int32_t>(size));
         restart(m->framer);
     }
-    drain_payload_ring(by_runs.ring, by_runs.framer, by_runs.decoder, by_runs.parser, runs_file);
+    drain_payload_ring(by_runs.ring, by_runs.framer, by_runs.decoder, runs_file);
     drain_byte_by_byte(by_bytes, bytes_file);
     if (by_runs.ring.read_index != by_runs.ring.write_index) std::abort();
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "fuzz/fuzz_support.h"
+#include "monitor/monitor_parser.h"
 #include "monitor/payload_drain.h"
 
 namespace {
@@ -47,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (whole.parser.state != split.parser.state || whole.parser.chars_left != split.parser.chars_left) std::abort();
 
     restart(whole.framer);
-    drain_payload_ring(whole.ring, whole.framer, whole.decoder, whole.parser, whole_file);
+    drain_payload_ring(whole.ring, whole.framer, whole.decoder, whole_file);
     std::fclose(whole_file);
     std::fclose(split_file);
     return 0;

@@ -1,8 +1,10 @@
 #include "lzhuf/lzhuf_decoder.h"
 
+#include <climits>
 #include <cstring>
 
 #include "lzhuf/position_tables.h"
+#include "lzhuf/stream_crc.h"
 #include "platform/char_output.h"
 
 namespace {
@@ -17,8 +19,11 @@ inline void emit(LzhufDecoder& d, uint8_t c, std::FILE* out) {
     ++d.output_count;
 }
 
-void initialise(LzhufDecoder& d) {
+void initialise(LzhufDecoder& d, uint8_t first_byte) {
     model_start(d.model);
+    d.stream_crc = first_byte;
+    d.stream_length = 0;
+    d.running_crc = 0;
     d.bit_buffer = 0;
     d.bit_count = 0;
     d.output_count = 0;
@@ -159,15 +164,28 @@ int32_t run_steps(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) 
     }
 }
 
+// Header bytes 2..6: the CRC's high byte, then the length, low byte first.
+inline void record_header_byte(LzhufDecoder& d, uint8_t byte) {
+    if (d.header_count == 2) {
+        d.stream_crc = static_cast<uint16_t>(d.stream_crc | (byte << 8));
+        return;
+    }
+    d.running_crc = crc16_update(d.running_crc, byte);
+    d.stream_length |= static_cast<uint32_t>(byte) << (8 * (d.header_count - 3));
+}
+
 inline int32_t feed_one(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
     switch (d.state) {
     case Init:
-        initialise(d);
+        initialise(d, byte);
         return 0;
     case SkipHeader:
-        if (++d.header_count >= HEADER_BYTES) d.state = SymbolStart;
+        ++d.header_count;
+        record_header_byte(d, byte);
+        if (d.header_count >= HEADER_BYTES) d.state = SymbolStart;
         return d.output_count;
     default:
+        d.running_crc = crc16_update(d.running_crc, byte);
         return run_steps<false>(d, byte, out, 0);
     }
 }
@@ -176,17 +194,37 @@ inline int32_t feed_one(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
 
 int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) { return feed_one(d, byte, out); }
 
-int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t stop_at,
-                   int32_t& used) {
+int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t& used) {
     int32_t produced = d.output_count;
     for (used = 0; used < count;) {
         produced = feed_one(d, bytes[used++], out);
-        if (produced >= stop_at) break;
+        if (stream_complete(d)) break;
     }
     return produced;
 }
 
 void restart(LzhufDecoder& d) { d.state = Init; }
+
+int32_t stream_length_limit(const LzhufDecoder& d) {
+    return d.stream_length > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(d.stream_length);
+}
+
+bool stream_complete(const LzhufDecoder& d) {
+    return d.state != Init && d.state != SkipHeader && d.output_count >= stream_length_limit(d);
+}
+
+StreamCheck stream_check(const LzhufDecoder& d) {
+    // Until its first byte the fields still describe the previous stream.
+    if (d.state == Init) return StreamCheck{};
+    StreamCheck c{};
+    c.count = d.output_count;
+    c.length = d.stream_length;
+    c.computed = d.running_crc;
+    c.sent = d.stream_crc;
+    c.intact = d.header_count >= HEADER_BYTES && c.computed == c.sent &&
+               static_cast<int64_t>(c.count) == static_cast<int64_t>(c.length);
+    return c;
+}
 
 int32_t finish(LzhufDecoder& d, std::FILE* out, int32_t limit) {
     if (d.state == Init || d.state == SkipHeader) return d.output_count;

@@ -6,15 +6,24 @@
 //                            character goes to stdout and then to `out`.
 //                            Returns the characters produced since the last
 //                            restart.
-//   feed_bytes(d, bytes, n, out, stop_at, used)
-//                            feed_byte on each byte, stopping once the
-//                            count reaches stop_at
+//   feed_bytes(d, bytes, n, out, used)
+//                            feed_byte on each byte, stopping after the
+//                            byte that completes the stream
+//   stream_complete(d)       all six header bytes are in and the count has
+//                            reached the stream's own length
 //   restart(d)               the next byte begins a new compressed stream
 //   finish(d, out, limit)    the stream has ended: decode what the pending bits
 //                            still hold, up to `limit` characters in all.
 //                            Restart before feeding again.
+//   stream_check(d)          what the stream's header says against what
+//                            arrived: intact when all six header bytes came,
+//                            the CRC over what was fed matches the sent one
+//                            and the count is the stream's own length
 //
-// Stream: 6 skipped bytes, then adaptive-Huffman symbols read MSB first.
+// Stream: 6 header bytes (CRC-16 of the rest, low byte first, then the
+// uncompressed length, 4 bytes little-endian), then adaptive-Huffman symbols
+// read MSB first.  The header is not needed to decode; it is kept so the
+// caller knows where the message ends and whether it came through whole.
 // Symbols 0..255 are literals; 256..313 are matches of symbol - 253
 // characters followed by a position code (8 bits through the position tables,
 // then L - 2 more bits).
@@ -70,6 +79,9 @@ struct LzhufDecoder {
     int32_t extra_bits;     // position bits still to read
     uint32_t write_pos;     // ring position of the next output character
     int32_t output_count;   // characters produced since initialisation
+    uint16_t stream_crc;    // header bytes 1-2: the sender's CRC of the rest
+    uint32_t stream_length; // header bytes 3-6: the uncompressed length
+    uint16_t running_crc;   // CRC over every byte fed from the third on
     bool byte_taken;        // this call's byte has been merged
     // Nodes met by the current walk, root first, so the model update after
     // it needs no climb through parent[].
@@ -81,10 +93,23 @@ struct LzhufDecoder {
 
 int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out);
 // feed_byte on each of `count` bytes in turn, stopping early after the byte
-// whose count reaches `stop_at`.  `used` receives how many bytes were fed;
+// that makes stream_complete true.  `used` receives how many bytes were fed;
 // returns the count after the last of them (output_count if none).  The
 // same calls as one by one, without paying for each call.
-int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t stop_at,
-                   int32_t& used);
+int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t& used);
 void restart(LzhufDecoder& d);
 int32_t finish(LzhufDecoder& d, std::FILE* out, int32_t limit);
+// The count at which a message of this stream is complete: its own length,
+// capped to what the signed count can reach.
+int32_t stream_length_limit(const LzhufDecoder& d);
+bool stream_complete(const LzhufDecoder& d);
+
+struct StreamCheck {
+    bool intact;
+    int32_t count;      // characters decoded
+    uint32_t length;    // the length the stream announced
+    uint16_t computed;  // CRC over what was fed
+    uint16_t sent;      // CRC the stream carried
+};
+// All zero (and not intact) when no byte has been fed since the restart.
+StreamCheck stream_check(const LzhufDecoder& d);

@@ -15,6 +15,8 @@ constexpr const char* MESSAGE_COMPLETED =
     "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
 constexpr const char* PACKET_NOT_FOUND =
     "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n";
+constexpr const char* NEXT_HEADER_FOUND =
+    "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n";
 
 // Milestones go to the console and into the payload file, where they mark
 // the messages apart from the text around them.
@@ -23,26 +25,103 @@ void announce(std::FILE* payload_file, const char* text) {
     std::fputs(text, payload_file);
 }
 
-void seek_header(MessageFramer& f, const PayloadRing& ring, std::FILE* payload_file) {
-    // The F of "FC EM" must be 25 back; testing it first skips the copy for
-    // nearly every byte.
-    if (ring_byte_back(ring, HEADER_LOOK_BACK) != 'F') return;
-    char line[HEADER_LOOK_BACK + 1];
-    for (int32_t i = 0; i < HEADER_LOOK_BACK; ++i) line[i] = static_cast<char>(ring_byte_back(ring, HEADER_LOOK_BACK - i));
-    line[HEADER_LOOK_BACK] = '\0';
-    if (std::memcmp(line, "FC EM", 5) != 0) return;
+// The byte at ring position `index`, taken modulo the ring size.
+uint8_t ring_byte_at(const PayloadRing& ring, int32_t index) {
+    if (index < 0) index += PAYLOAD_RING_SIZE;
+    if (index >= PAYLOAD_RING_SIZE) index -= PAYLOAD_RING_SIZE;
+    return ring.bytes[index];
+}
 
-    announce(payload_file, HEADER_FOUND);
-    // The identifier follows "FC EM "; the length follows the next blank.
-    // Without a blank in reach the previous message's length stays.
-    for (int32_t i = 6; i <= 23; ++i) {
-        if (line[i] == ' ') {
-            f.uncompressed_len = read_decimal(line + i, HEADER_LOOK_BACK - i);
-            break;
-        }
+// Whether handing over the byte just before ring position `end` completes
+// an "FC EM" line: its F then stands 25 back.  The F is tested first, which
+// settles nearly every byte with one comparison.
+bool header_completed_at(const PayloadRing& ring, int32_t end) {
+    const int32_t first = end - HEADER_LOOK_BACK;
+    if (ring_byte_at(ring, first) != 'F') return false;
+    static constexpr char KEY[] = "FC EM";
+    for (int32_t i = 1; i < 5; ++i) {
+        if (ring_byte_at(ring, first + i) != static_cast<uint8_t>(KEY[i])) return false;
     }
+    return true;
+}
+
+// The length an "FC EM" line gives: the number after the first blank that
+// follows the identifier.  Without a blank in reach it gives none.
+RememberedHeader read_header(const PayloadRing& ring) {
+    char line[HEADER_LOOK_BACK + 1];
+    for (int32_t i = 0; i < HEADER_LOOK_BACK; ++i) {
+        line[i] = static_cast<char>(ring_byte_back(ring, HEADER_LOOK_BACK - i));
+    }
+    line[HEADER_LOOK_BACK] = '\0';
+    for (int32_t i = 6; i <= 23; ++i) {
+        if (line[i] == ' ') return RememberedHeader{true, read_decimal(line + i, HEADER_LOOK_BACK - i)};
+    }
+    return RememberedHeader{false, 0};
+}
+
+// A header starts a message: announced, its length taken (the previous one
+// stays when it gave none), and the transfer awaited.
+void take_header(MessageFramer& f, const RememberedHeader& header, std::FILE* payload_file) {
+    announce(payload_file, HEADER_FOUND);
+    if (header.has_length) f.uncompressed_len = header.length;
     if (f.uncompressed_len != 0) std::printf("### UNCOMPRESSED LEN OF MESSAGE: %d\r\n", f.uncompressed_len);
     f.state = SeekStart;
+}
+
+// Whether the stream arrived whole, on the console and in the payload file,
+// after the message's closing milestone and outside its text.
+void print_check(const LzhufDecoder& decoder, std::FILE* payload_file) {
+    const StreamCheck c = stream_check(decoder);
+    char line[128];
+    std::snprintf(line, sizeof line, "### MESSAGE CHECK: %s (%d OF %u CHARACTERS, CRC %04X, SENT %04X)\r\n\r\n",
+                  c.intact ? "OK" : "DAMAGED", c.count, c.length, static_cast<unsigned>(c.computed),
+                  static_cast<unsigned>(c.sent));
+    announce(payload_file, line);
+}
+
+// After a message has ended: the oldest announced message is awaited next,
+// or a new header is looked for.
+void after_message(MessageFramer& f, std::FILE* payload_file) {
+    if (f.remembered_count == 0) {
+        f.state = SeekHeader;
+        return;
+    }
+    const RememberedHeader oldest = f.remembered[0];
+    --f.remembered_count;
+    std::memmove(f.remembered, f.remembered + 1, sizeof f.remembered[0] * static_cast<size_t>(f.remembered_count));
+    take_header(f, oldest, payload_file);
+}
+
+// The message's stream has stopped arriving: what the pending bits still
+// hold is recovered up to the stream's own length, then the closing text
+// and the check.
+void end_message(LzhufDecoder& decoder, std::FILE* payload_file, const char* closing) {
+    finish(decoder, payload_file, stream_length_limit(decoder));
+    announce(payload_file, closing);
+    print_check(decoder, payload_file);
+}
+
+// An "FC EM" line has just been completed by the byte handed over.
+void header_line(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file) {
+    const RememberedHeader header = read_header(ring);
+    switch (f.state) {
+    case SeekHeader:
+        take_header(f, header, payload_file);
+        return;
+    case SeekStart:
+        if (f.remembered_count < MAX_REMEMBERED_HEADERS) f.remembered[f.remembered_count++] = header;
+        return;
+    case SkipTypeByte:
+    case BlockHeader:
+    case BlockData:
+        // The transfer was cut short; its last bytes fed were the header's,
+        // so nothing is recovered from the pending bits.
+        announce(payload_file, NEXT_HEADER_FOUND);
+        print_check(decoder, payload_file);
+        f.remembered_count = 0;
+        take_header(f, header, payload_file);
+        return;
+    }
 }
 
 void seek_start(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder) {
@@ -61,37 +140,47 @@ void block_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decod
         std::printf("\r\n\r\n### LOGICAL PACKET FOUND, LEN %d\r\n", static_cast<int>(f.block_left));
         std::fputs("\r\n### LZHUF OUTPUT (on the fly):\r\n\r\n", stdout);
         f.state = BlockData;
-    } else if (type == EOT) {
-        // The last characters may still sit in the decoder's pending bits.
-        finish(decoder, payload_file, f.uncompressed_len);
-        announce(payload_file, MESSAGE_COMPLETED);
-        f.state = SeekHeader;
-    } else {
-        announce(payload_file, PACKET_NOT_FOUND);
-        f.state = SeekHeader;
+        return;
     }
+    end_message(decoder, payload_file, type == EOT ? MESSAGE_COMPLETED : PACKET_NOT_FOUND);
+    after_message(f, payload_file);
 }
 
-// The end of a message: the count has reached the announced length less 2.
-void complete_by_count(MessageFramer& f, LzhufDecoder& decoder, MonitorParser& parser, std::FILE* payload_file) {
+// The count has reached the stream's own length: the message is whole
+// without waiting for the EOT, and the block's remaining bytes are left to
+// the header search.
+void complete_by_count(MessageFramer& f, LzhufDecoder& decoder, std::FILE* payload_file) {
     f.state = SeekHeader;
-    restart(parser);
-    finish(decoder, payload_file, f.uncompressed_len);
+    end_message(decoder, payload_file, MESSAGE_COMPLETED);
     restart(decoder);
-    announce(payload_file, MESSAGE_COMPLETED);
+    after_message(f, payload_file);
 }
 
-// The sender's length counts characters the byte-fed decoder may still hold
-// back, hence the margin of 2; 64 bits keep any length safe.
-int64_t completion_count(const MessageFramer& f) { return static_cast<int64_t>(f.uncompressed_len) - 2; }
+// Block bytes already cleared of the header test go to the decoder.
+int32_t feed_block_run(MessageFramer& f, LzhufDecoder& decoder, std::FILE* payload_file, const uint8_t* bytes,
+                       int32_t count) {
+    if (count <= 0) return 0;
+    int32_t used = 0;
+    feed_bytes(decoder, bytes, count, payload_file, used);
+    f.block_left = static_cast<uint16_t>(f.block_left - used);
+    if (stream_complete(decoder)) {
+        complete_by_count(f, decoder, payload_file);
+    } else if (f.block_left == 0) {
+        f.state = SkipTypeByte;
+    }
+    return used;
+}
 
 }  // namespace
 
-void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
-               MonitorParser& parser, std::FILE* payload_file, uint8_t b) {
+void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file,
+               uint8_t b) {
+    if (header_completed_at(ring, ring.read_index)) {
+        header_line(framer, ring, decoder, payload_file);
+        return;
+    }
     switch (framer.state) {
     case SeekHeader:
-        seek_header(framer, ring, payload_file);
         return;
     case SeekStart:
         seek_start(framer, ring, decoder);
@@ -103,24 +192,27 @@ void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& dec
         block_header(framer, ring, decoder, payload_file);
         return;
     case BlockData:
-        feed_block_bytes(framer, decoder, parser, payload_file, &b, 1);
+        feed_block_run(framer, decoder, payload_file, &b, 1);
         return;
     }
 }
 
-int32_t feed_block_bytes(MessageFramer& framer, LzhufDecoder& decoder, MonitorParser& parser,
+int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
                          std::FILE* payload_file, const uint8_t* bytes, int32_t count) {
-    if (framer.state != BlockData || framer.block_left == 0) return 0;
+    if (framer.state != BlockData) return 0;
     if (count > framer.block_left) count = framer.block_left;
-    int32_t used = 0;
-    const int32_t produced = feed_bytes(decoder, bytes, count, payload_file, completion_count(framer), used);
-    framer.block_left = static_cast<uint16_t>(framer.block_left - used);
-    if (produced >= completion_count(framer)) {
-        complete_by_count(framer, decoder, parser, payload_file);
-    } else if (framer.block_left == 0) {
-        framer.state = SkipTypeByte;
+    // The run stands in the ring from the read index on; it ends before a
+    // byte that completes an "FC EM" line, which feed_byte then handles.
+    for (int32_t i = 0; i < count; ++i) {
+        if (header_completed_at(ring, ring.read_index + i + 1)) {
+            count = i;
+            break;
+        }
     }
-    return used;
+    return feed_block_run(framer, decoder, payload_file, bytes, count);
 }
 
-void restart(MessageFramer& framer) { framer.state = SeekHeader; }
+void restart(MessageFramer& framer) {
+    framer.state = SeekHeader;
+    framer.remembered_count = 0;
+}

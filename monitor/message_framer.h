@@ -1,12 +1,12 @@
-// MessageFramer: follows a compressed-message transfer in the payload bytes
-// and hands the data bytes of its blocks to the LZHUF decoder.
+// MessageFramer: follows compressed-message transfers in the payload bytes
+// and hands the data bytes of their blocks to the LZHUF decoder.
 //
 // Interface:
-//   feed_byte(framer, ring, decoder, parser, payload_file, b)
+//   feed_byte(framer, ring, decoder, payload_file, b)
 //       one payload byte; the ring's read index is already past it
-//   feed_block_bytes(framer, decoder, parser, payload_file, bytes, n)
+//   feed_block_bytes(framer, ring, decoder, payload_file, bytes, n)
 //       in BlockData, a run of block bytes at once (for the drain)
-//   restart(framer)   back to SeekHeader, nothing else
+//   restart(framer)   back to SeekHeader, remembered headers forgotten
 //   framer.state      readable: anything but SeekHeader means a message is
 //                     being followed
 //
@@ -15,14 +15,23 @@
 // many data bytes, closed by EOT.  Patterns are matched by looking back into
 // the ring from its read index, so no copy of the stream is kept here.
 //
+// Senders announce several messages in a row and then send the transfers;
+// headers that arrive while a message is awaited are remembered in order
+// and taken one by one as messages end.  A header that arrives during a
+// transfer means that transfer was cut short: it is abandoned and the new
+// header starts afresh.  Every message ends with a check line that says
+// whether the stream came through whole (its CRC and its own length).
+//
 //              "FC EM" 25 back            00 30 00
 //   SeekHeader --------------> SeekStart ----------> SkipTypeByte <-----+
-//      ^   ^                                            | any byte      |
-//      |   |  EOT (tail recovered) / other type         v               |
-//      |   +------------------------------------- BlockHeader           |
-//      |                                                | STX           | block
-//      |   count reached (parser and decoder restarted) v               | used up
-//      +------------------------------------------- BlockData ----------+
+//      ^  ^  ^    remembered      ^ |                   | any byte      |
+//      |  |  |    header taken    | | "FC EM":          v               |
+//      |  |  +--------------------+ | remember it   BlockHeader         |
+//      |  |   (message ended)       +--                 | STX           | block
+//      |  |  EOT / other type: finish, check            v               | used up
+//      |  +------------------------------------------ BlockData --------+
+//      |      count reached the stream's length: finish, check
+//      +---- "FC EM" during a transfer: abandoned, check, header taken
 //
 // restart() leads to SeekHeader from any state.
 #pragma once
@@ -31,11 +40,11 @@
 #include <cstdio>
 
 #include "lzhuf/lzhuf_decoder.h"
-#include "monitor/monitor_parser.h"
 #include "monitor/payload_ring.h"
 
-inline constexpr int32_t HEADER_LOOK_BACK = 25;  // bytes of the "FC EM" line examined
-inline constexpr uint16_t FULL_BLOCK = 256;      // what a length byte of 0 announces
+inline constexpr int32_t HEADER_LOOK_BACK = 25;       // bytes of the "FC EM" line examined
+inline constexpr uint16_t FULL_BLOCK = 256;           // what a length byte of 0 announces
+inline constexpr int32_t MAX_REMEMBERED_HEADERS = 16;  // announced, not yet sent
 
 enum FramerState : uint32_t {
     SeekHeader = 0,    // waiting for "FC EM" at the start of the last 25 bytes
@@ -45,19 +54,28 @@ enum FramerState : uint32_t {
     BlockData = 4,     // data bytes of the block go to the decoder
 };
 
+// An "FC EM" line that announced a message whose transfer has not begun.
+struct RememberedHeader {
+    bool has_length;  // a blank stood in reach, so a length was read
+    int32_t length;
+};
+
 struct MessageFramer {
     FramerState state;
     int32_t uncompressed_len;  // from the last header that gave one; kept across messages
-    uint16_t block_left;       // data bytes of the current block still to come, 0..256
+    uint16_t block_left;       // data bytes of the current block still to come, 1..256
+    RememberedHeader remembered[MAX_REMEMBERED_HEADERS];  // oldest first
+    int32_t remembered_count;
 };
 
-void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
-               MonitorParser& parser, std::FILE* payload_file, uint8_t b);
+void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file,
+               uint8_t b);
 // In BlockData: up to `count` consecutive payload bytes of the current
-// block at once, exactly as feed_byte would take them one by one (BlockData
-// never looks back into the ring).  Returns how many it took: 0 in any other
-// state, and never past the block's end or the byte that completes the
-// message.
-int32_t feed_block_bytes(MessageFramer& framer, LzhufDecoder& decoder, MonitorParser& parser,
+// block, which stand in the ring from its read index on, exactly as
+// feed_byte would take them one by one.  Returns how many it took: 0 in any
+// other state or when the first byte completes an "FC EM" line, and never
+// past the block's end, the byte that completes the message or the byte
+// before one that completes an "FC EM" line.
+int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
                          std::FILE* payload_file, const uint8_t* bytes, int32_t count);
 void restart(MessageFramer& framer);

@@ -1,14 +1,14 @@
 #include "monitor/payload_drain.h"
 
 int32_t drain_payload_ring(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& decoder,
-                           MonitorParser& parser, std::FILE* payload_file) {
+                           std::FILE* payload_file) {
     int32_t handed = 0;
     while (ring.read_index != ring.write_index) {
         if (framer.state == BlockData) {
             // Block data needs no look-back: hand the decoder a whole run
             // of it, up to the write index or the end of the ring storage.
             const int32_t end = ring.write_index > ring.read_index ? ring.write_index : PAYLOAD_RING_SIZE;
-            const int32_t used = feed_block_bytes(framer, decoder, parser, payload_file,
+            const int32_t used = feed_block_bytes(framer, ring, decoder, payload_file,
                                                   ring.bytes + ring.read_index, end - ring.read_index);
             if (used > 0) {
                 const int32_t next = ring.read_index + used;
@@ -20,7 +20,7 @@ int32_t drain_payload_ring(PayloadRing& ring, MessageFramer& framer, LzhufDecode
         const uint8_t b = ring.bytes[ring.read_index];
         const int32_t next = ring.read_index + 1;
         ring.read_index = next == PAYLOAD_RING_SIZE ? 0 : next;
-        feed_byte(framer, ring, decoder, parser, payload_file, b);
+        feed_byte(framer, ring, decoder, payload_file, b);
         ++handed;
     }
     return handed;

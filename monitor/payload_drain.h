@@ -11,8 +11,7 @@
 
 #include "lzhuf/lzhuf_decoder.h"
 #include "monitor/message_framer.h"
-#include "monitor/monitor_parser.h"
 #include "monitor/payload_ring.h"
 
 int32_t drain_payload_ring(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& decoder,
-                           MonitorParser& parser, std::FILE* payload_file);
+                           std::FILE* payload_file);

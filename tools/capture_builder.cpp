@@ -69,6 +69,7 @@ std::vector<uint8_t> body_from(const TransferMessage& msg, const std::vector<uin
     int32_t index = 0;
     for (size_t at = 0; at < compressed.size(); at += block, ++index) {
         const size_t n = std::min(block, compressed.size() - at);
+        if (index == msg.lost_block) continue;
         body.push_back(index == msg.bad_type_block ? msg.bad_type_byte : STX);
         body.push_back(static_cast<uint8_t>(n));  // 256 becomes 0
         for (size_t i = 0; i < n; ++i) {
@@ -90,9 +91,7 @@ std::vector<uint8_t> header_from(const TransferMessage& msg, size_t compressed_s
     return std::vector<uint8_t>(line.begin(), line.end());
 }
 
-std::vector<uint8_t> compress(const std::string& text) {
-    return lzhuf_compress(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
+std::vector<uint8_t> compress(const TransferMessage& msg) { return compressed_message(msg); }
 
 std::string random_identifier(CaptureRng& rng) {
     static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -183,32 +182,50 @@ void add_binary_reports(CaptureBuilder& b, const std::vector<uint8_t>& data) {
     }
 }
 
-std::vector<uint8_t> transfer_header(const TransferMessage& msg) { return header_from(msg, compress(msg.text).size()); }
+std::vector<uint8_t> compressed_message(const TransferMessage& msg) {
+    std::vector<uint8_t> c = lzhuf_compress(reinterpret_cast<const uint8_t*>(msg.text.data()), msg.text.size());
+    if (msg.stream_length >= 0) {
+        for (size_t i = 0; i < 4; ++i) c[2 + i] = static_cast<uint8_t>(static_cast<uint64_t>(msg.stream_length) >> (8 * i));
+    }
+    if (msg.flip_at >= 0 && static_cast<size_t>(msg.flip_at) < c.size()) c[static_cast<size_t>(msg.flip_at)] ^= 1u;
+    return c;
+}
 
-std::vector<uint8_t> transfer_body(const TransferMessage& msg) { return body_from(msg, compress(msg.text)); }
+std::vector<uint8_t> transfer_header(const TransferMessage& msg) { return header_from(msg, compress(msg).size()); }
+
+std::vector<uint8_t> transfer_body(const TransferMessage& msg) { return body_from(msg, compress(msg)); }
 
 void add_message(CaptureBuilder& b, const TransferMessage& msg, const CaptureOptions& options) {
-    TransferMessage m = msg;
-    if (m.identifier.empty()) m.identifier = random_identifier(b.rng);
-    const std::vector<uint8_t> compressed = compress(m.text);
-    std::vector<uint8_t> header = header_from(m, compressed.size());
-    std::vector<uint8_t> body = body_from(m, compressed);
+    add_message_group(b, {msg}, options);
+}
 
-    size_t room = m.cut_at < 0 ? SIZE_MAX : static_cast<size_t>(m.cut_at);
-    header.resize(std::min(header.size(), room));
-    room -= header.size();
-    body.resize(std::min(body.size(), room));
+void add_message_group(CaptureBuilder& b, const std::vector<TransferMessage>& msgs, const CaptureOptions& options) {
+    std::vector<std::vector<uint8_t>> bodies;
+    for (const TransferMessage& msg : msgs) {
+        TransferMessage m = msg;
+        if (m.identifier.empty()) m.identifier = random_identifier(b.rng);
+        const std::vector<uint8_t> compressed = compress(m);
+        std::vector<uint8_t> header = header_from(m, compressed.size());
+        std::vector<uint8_t> body = body_from(m, compressed);
 
-    if (!header.empty()) {
-        if (options.header_as_text) {
-            add_text_report(b, std::string(header.begin(), header.end()), 0);
-        } else {
-            add_binary_reports(b, header);
+        size_t room = m.cut_at < 0 ? SIZE_MAX : static_cast<size_t>(m.cut_at);
+        header.resize(std::min(header.size(), room));
+        room -= header.size();
+        body.resize(std::min(body.size(), room));
+        if (!header.empty()) {
+            if (options.header_as_text) {
+                add_text_report(b, std::string(header.begin(), header.end()), 0);
+            } else {
+                add_binary_reports(b, header);
+            }
         }
+        bodies.push_back(body);
     }
-    if (body.empty()) return;
-    if (options.reply_report) add_text_report(b, "READY\r", static_cast<uint32_t>(rng_between(b.rng, 0, 7)));
-    add_binary_reports(b, body);
+    for (const std::vector<uint8_t>& body : bodies) {
+        if (body.empty()) continue;
+        if (options.reply_report) add_text_report(b, "READY\r", static_cast<uint32_t>(rng_between(b.rng, 0, 7)));
+        add_binary_reports(b, body);
+    }
 }
 
 CaptureBuilder build_capture(const std::vector<TransferMessage>& messages, const CaptureOptions& options) {
@@ -218,9 +235,11 @@ CaptureBuilder build_capture(const std::vector<TransferMessage>& messages, const
     b.max_report = options.max_report;
     // The parser's first character is taken unexamined; let it be a plain line.
     add_noise_line(b, "MON monitor on");
-    for (const TransferMessage& m : messages) {
+    for (size_t i = 0; i < messages.size();) {
+        std::vector<TransferMessage> group{messages[i++]};
+        while (group.back().group_with_next && i < messages.size()) group.push_back(messages[i++]);
         add_gap(b, options);
-        add_message(b, m, options);
+        add_message_group(b, group, options);
     }
     add_gap(b, options);
     return b;

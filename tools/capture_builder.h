@@ -36,9 +36,14 @@
 //     add_binary_report(b, data, type)     one report
 //     add_binary_reports(b, data)          spread over reports of random size
 //     add_message(b, msg, options)        header line, reply, body
+//     add_message_group(b, msgs, options) every header line first, then
+//                                         each reply and body in turn
 //   build_capture(messages, options)  a whole capture: a first noise line,
-//       then each message with noise and text reports around it.
+//       then each message (or group, see group_with_next) with noise and
+//       text reports around it.
 //   transfer_header(msg), transfer_body(msg)   the transfer's payload bytes
+//   compressed_message(msg)   the compressed message as it is sent, damage
+//       (flip_at, stream_length) included
 //
 // Besides the text, the builder records what the parser must extract from
 // it: every payload byte in order, and the text payloads it writes to the
@@ -60,7 +65,7 @@ int64_t rng_between(CaptureRng& rng, int64_t low, int64_t high);
 
 struct TransferMessage {
     std::string text;             // compressed with lzhuf_compress
-    std::string identifier;       // empty: 12 random letters and digits
+    std::string identifier;       // empty: 12 random letters and digits (set it to know the header's size)
     std::string title = "Test message";
     std::string length_field;     // the header's length; empty: the text's size
     int32_t block_size = 250;     // data bytes per block, 1..256
@@ -68,6 +73,11 @@ struct TransferMessage {
     int64_t cut_at = -1;          // send only this many bytes of the transfer (header line included)
     int32_t bad_type_block = -1;  // this block (from 0) gets bad_type_byte instead of STX
     uint8_t bad_type_byte = 0x03;
+    // Damage on the way, as monitoring meets it:
+    int32_t lost_block = -1;      // this block (from 0) never arrives
+    int64_t flip_at = -1;         // this byte of the compressed message has its low bit flipped
+    int64_t stream_length = -1;   // the stream's own length field says this (its CRC is the sender's)
+    bool group_with_next = false; // build_capture announces the next message together with this one
 };
 
 struct CaptureOptions {
@@ -99,8 +109,10 @@ void add_text_report(CaptureBuilder& b, const std::string& text, uint32_t type =
 void add_binary_report(CaptureBuilder& b, const std::vector<uint8_t>& data, uint32_t type = 8);
 void add_binary_reports(CaptureBuilder& b, const std::vector<uint8_t>& data);
 void add_message(CaptureBuilder& b, const TransferMessage& msg, const CaptureOptions& options);
+void add_message_group(CaptureBuilder& b, const std::vector<TransferMessage>& msgs, const CaptureOptions& options);
 
 std::vector<uint8_t> transfer_header(const TransferMessage& msg);
 std::vector<uint8_t> transfer_body(const TransferMessage& msg);
+std::vector<uint8_t> compressed_message(const TransferMessage& msg);
 
 CaptureBuilder build_capture(const std::vector<TransferMessage>& messages, const CaptureOptions& options);

@@ -6,12 +6,25 @@
 //                               OUT receives what the decoder writes to its
 //                               stream.  The decoder's console copy is
 //                               discarded unless --show is given.
+//   lzhuf_tool check IN         decode IN whole as the program does (fed,
+//                               then finished to the stream's own length)
+//                               and print its check line; exit 0 when it is
+//                               OK, 1 when it is DAMAGED.
 //
 // unpack does not drain the decoder at the end, so it shows exactly what the
 // byte-fed path gives: the last few characters of a message are held back.
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#if defined(_WIN32)
+#include <io.h>
+#define dup _dup
+#define dup2 _dup2
+#define close _close
+#else
+#include <unistd.h>
+#endif
 
 #include "lzhuf/lzhuf_decoder.h"
 #include "tools/lzhuf_encoder.h"
@@ -23,9 +36,16 @@ uint8_t chunk[1 << 16];
 
 int usage() {
     std::printf("usage: lzhuf_tool pack IN OUT\n"
-                "       lzhuf_tool unpack [--show] IN OUT\n");
+                "       lzhuf_tool unpack [--show] IN OUT\n"
+                "       lzhuf_tool check IN\n");
     return 2;
 }
+
+#if defined(_WIN32)
+const char* const NULL_DEVICE = "NUL";
+#else
+const char* const NULL_DEVICE = "/dev/null";
+#endif
 
 bool read_file(const char* name, std::vector<uint8_t>& data) {
     std::FILE* in = std::fopen(name, "rb");
@@ -64,12 +84,7 @@ int unpack(const char* in_name, const char* out_name, bool show) {
         std::printf("lzhuf_tool: cannot create %s\n", out_name);
         return 1;
     }
-#if defined(_WIN32)
-    const char* null_device = "NUL";
-#else
-    const char* null_device = "/dev/null";
-#endif
-    if (!show && !std::freopen(null_device, "w", stdout)) {
+    if (!show && !std::freopen(NULL_DEVICE, "w", stdout)) {
         std::fclose(in);
         std::fclose(out);
         return 1;
@@ -83,6 +98,33 @@ int unpack(const char* in_name, const char* out_name, bool show) {
     return std::fclose(out) == 0 ? 0 : 1;
 }
 
+int check(const char* in_name) {
+    std::vector<uint8_t> data;
+    if (!read_file(in_name, data)) {
+        std::printf("lzhuf_tool: cannot read %s\n", in_name);
+        return 2;
+    }
+    // The decoded text itself is not wanted here, only its count: both the
+    // decoder's stream and its console copy go to the null device while it
+    // runs, and standard output comes back for the verdict.
+    std::FILE* sink = std::fopen(NULL_DEVICE, "wb");
+    if (!sink) return 2;
+    std::fflush(stdout);
+    const int console = dup(fileno(stdout));
+    if (console < 0 || dup2(fileno(sink), fileno(stdout)) < 0) return 2;
+    restart(decoder);
+    for (const uint8_t byte : data) feed_byte(decoder, byte, sink);
+    finish(decoder, sink, stream_length_limit(decoder));
+    std::fflush(stdout);
+    dup2(console, fileno(stdout));
+    close(console);
+    std::fclose(sink);
+    const StreamCheck c = stream_check(decoder);
+    std::printf("### MESSAGE CHECK: %s (%d OF %u CHARACTERS, CRC %04X, SENT %04X)\r\n", c.intact ? "OK" : "DAMAGED",
+                c.count, c.length, static_cast<unsigned>(c.computed), static_cast<unsigned>(c.sent));
+    return c.intact ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,5 +133,6 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "unpack") == 0 && std::strcmp(argv[2], "--show") == 0) {
         return unpack(argv[3], argv[4], true);
     }
+    if (argc == 3 && std::strcmp(argv[1], "check") == 0) return check(argv[2]);
     return usage();
 }

@@ -19,6 +19,13 @@
 //   --no-eot            leave out EOT and the checksum
 //   --cut N             send only the first N bytes of the transfer
 //   --bad-type K        block K (from 0) gets the type byte 0x03 instead of STX
+//   --lose-block K      block K (from 0) is lost on the way
+//   --flip N            byte N of the compressed message has a bit flipped
+//   --stream-length N   the compressed stream's own length field says N
+//   --group N           this FILE and the N - 1 after it are announced
+//                       together, their transfers following one another
+// A message whose --cut ends it inside its blocks is cut short by whatever
+// comes next: with another file after it, by the next announcement.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -37,7 +44,8 @@ int usage() {
                  "  capture: --seed N  --report-size A:B  --noise N  --text-reports N\n"
                  "           --no-reply  --header-as-text\n"
                  "  next FILE only: --id TEXT  --title TEXT  --length TEXT  --block N\n"
-                 "           --no-eot  --cut N  --bad-type K\n");
+                 "           --no-eot  --cut N  --bad-type K  --lose-block K  --flip N\n"
+                 "           --stream-length N  --group N\n");
     return 2;
 }
 
@@ -69,6 +77,7 @@ int main(int argc, char** argv) {
     std::vector<TransferMessage> messages;
     TransferMessage next;
     bool title_given = false;
+    long long group_left = 0;  // files still to join the group being announced
     const char* out_name = nullptr;
 
     for (int i = 1; i < argc; ++i) {
@@ -82,6 +91,8 @@ int main(int argc, char** argv) {
                 return 1;
             }
             if (!title_given) m.title = base_name(arg);
+            m.group_with_next = group_left > 1;
+            if (group_left > 0) --group_left;
             messages.push_back(m);
             next = TransferMessage{};
             title_given = false;
@@ -130,6 +141,18 @@ int main(int argc, char** argv) {
             ++i;
         } else if (arg == "--bad-type" && parse_number(argv[i + 1], 0, INT32_MAX, n)) {
             next.bad_type_block = static_cast<int32_t>(n);
+            ++i;
+        } else if (arg == "--lose-block" && parse_number(argv[i + 1], 0, INT32_MAX, n)) {
+            next.lost_block = static_cast<int32_t>(n);
+            ++i;
+        } else if (arg == "--flip" && parse_number(argv[i + 1], 0, LLONG_MAX, n)) {
+            next.flip_at = n;
+            ++i;
+        } else if (arg == "--stream-length" && parse_number(argv[i + 1], 0, UINT32_MAX, n)) {
+            next.stream_length = n;
+            ++i;
+        } else if (arg == "--group" && parse_number(argv[i + 1], 2, 16, n)) {
+            group_left = n;
             ++i;
         } else {
             return usage();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bench/support/quiet_stdout.h"
+#include "monitor/monitor_parser.h"
 #include "monitor/payload_drain.h"
 #include "tools/capture_builder.h"
 
@@ -108,7 +109,7 @@ void BM_CapturePath(benchmark::State& state) {
                 const size_t end = std::min(capture.size(), at + 4095);
                 feed_chars(m->parser, m->ring, payload_file, reinterpret_cast<const uint8_t*>(capture.data()) + at,
                            static_cast<int32_t>(end - at));
-                drain_payload_ring(m->ring, m->framer, m->decoder, m->parser, payload_file);
+                drain_payload_ring(m->ring, m->framer, m->decoder, payload_file);
             }
             std::fflush(stdout);
         }

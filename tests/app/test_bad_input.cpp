@@ -126,19 +126,22 @@ TEST(BadInput, CorruptCompressedDataThenAnIntactMessage) {
     add_message(b, intact, messages_only(6));
     const CaptureRun o = decode_capture(b.text);
     EXPECT_EQ(o.payload.substr(0, HEADER_FOUND.size()), HEADER_FOUND);
-    // At completion at least the announced length less 2 has been decoded.
-    const std::string survivor = HEADER_FOUND + intact.text.substr(0, intact.text.size() - 2);
-    EXPECT_NE(o.payload.find(survivor), std::string::npos) << "the next message must survive";
+    const size_t first_check = o.payload.find("### MESSAGE CHECK: ");
+    ASSERT_NE(first_check, std::string::npos);
+    EXPECT_EQ(o.payload.compare(first_check, 27, "### MESSAGE CHECK: DAMAGED "), 0) << "the corrupt one is told apart";
+    const std::string survivor = HEADER_FOUND + intact.text + COMPLETED + "### MESSAGE CHECK: OK (";
+    EXPECT_NE(o.payload.find(survivor), std::string::npos) << "the next message must survive whole";
 }
 
 TEST(BadInput, HeaderWithoutALength) {
     // An identifier of 18 characters leaves no blank before the length: no
-    // length is known, and the first data byte completes the message.
+    // length is announced, and the stream's own length ends the message.
     TransferMessage msg;
     msg.text = sample_text(8, 800);
     msg.identifier = "ABCDEFGHIJKLMNOPQR";
     const CaptureRun o = decode_capture(build_capture({msg}, messages_only(8)).text);
-    EXPECT_EQ(o.payload, HEADER_FOUND + COMPLETED);
+    const std::string whole = HEADER_FOUND + msg.text + COMPLETED + "### MESSAGE CHECK: OK (800 OF 800 CHARACTERS,";
+    EXPECT_EQ(o.payload.substr(0, whole.size()), whole);
     EXPECT_EQ(o.result.out.find("UNCOMPRESSED LEN"), std::string::npos);
 }
 

@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/message_check.h"
 #include "tests/support/run_program.h"
 #include "tools/capture_builder.h"
 

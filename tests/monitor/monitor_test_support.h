@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lzhuf/lzhuf_decoder.h"
+#include "monitor/monitor_parser.h"
 #include "monitor/payload_drain.h"
 #include "tests/support/stdout_capture.h"
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "monitor_test_support.h"
+#include "tests/support/message_check.h"
 #include "tools/lzhuf_encoder.h"
 
 namespace {
@@ -42,7 +43,7 @@ struct Framed {
 Framed frame(Machines& m, const std::vector<uint8_t>& payload) {
     StdoutCapture out;
     for (const uint8_t b : payload) ring_append(m.ring, b);
-    drain_payload_ring(m.ring, m.framer, m.decoder, m.parser, m.payload_file);
+    drain_payload_ring(m.ring, m.framer, m.decoder, m.payload_file);
     return {out.stop(), m.payload.contents()};
 }
 
@@ -82,8 +83,7 @@ TEST(FramerBlocks, VaryingLengthsIncludingFullBlocks) {
         auto m = make_machines();
         const std::vector<uint8_t> data = compressed(text);
         const Framed f = frame(*m, transfer(text.size(), data, sizes));
-        const std::string got = messages_in(f.file).at(0);
-        EXPECT_TRUE(is_prefix(got, text) && got.size() >= text.size() - 2);
+        EXPECT_EQ(messages_in(f.file).at(0), text);
         size_t at = 0;  // every block announced in order, 256 shown as 256
         for (size_t k = 0, left = data.size(); left > 0; ++k) {
             const size_t n = std::min(sizes[std::min(k, sizes.size() - 1)], left);
@@ -94,51 +94,93 @@ TEST(FramerBlocks, VaryingLengthsIncludingFullBlocks) {
     }
 }
 
-TEST(FramerCompletion, ByEotRecoversTheTailAndRestartsNothing) {
-    // The last match of this text lies in the final bits, so the count stays
-    // short of the length and the EOT completes the message.
-    const std::string text = "abcdefghij abcdefghij abcdefghij abcdefghij abcdefghij";
-    auto m = make_machines();
-    m->parser.state = InPayload;
-    const Framed f = frame(*m, transfer(54, compressed(text), {10}));
-    ASSERT_NE(m->decoder.state, Init) << "the count completed it; choose another text";
-    EXPECT_EQ(f.file, HEADER_FOUND + text + COMPLETED);
-    EXPECT_EQ(m->parser.state, InPayload);
-    EXPECT_EQ(m->framer.state, SeekHeader);
+std::string ok_line(const std::vector<uint8_t>& data, size_t length) { return check_line(data, length); }
+
+// Whichever way an intact message ends, its text comes out to the last
+// character, the check says OK, and the parser is left alone.
+TEST(FramerCompletion, IntactMessagesEndWholeWithOkByEotOrByCount) {
+    std::string long_text;
+    for (int i = 0; i < 20; ++i) long_text += TEXT;
+    const struct {
+        std::string text;
+        size_t block;
+    } cases[] = {
+        {"abcdefghij abcdefghij abcdefghij abcdefghij abcdefghij", 10},  // a match at the very end
+        {long_text, 250},
+        {"A", 250},
+        {"", 250},  // complete on its sixth byte
+    };
+    for (const auto& k : cases) {
+        auto m = make_machines();
+        m->parser.state = InPayload;
+        const std::vector<uint8_t> data = compressed(k.text);
+        const Framed f = frame(*m, transfer(k.text.size(), data, {k.block}));
+        EXPECT_EQ(f.file, HEADER_FOUND + k.text + COMPLETED + ok_line(data, k.text.size())) << k.text.size();
+        EXPECT_EQ(m->parser.state, InPayload);
+        EXPECT_EQ(m->framer.state, SeekHeader);
+    }
 }
 
-TEST(FramerCompletion, ByCountRestartsParserAndDecoderAndDropsTheRest) {
+// The EOT may come in a later read than the last block; the result is the
+// same as one read.
+TEST(FramerCompletion, EotInALaterDrainThanTheLastBlock) {
+    const std::vector<uint8_t> data = compressed(TEXT);
+    const std::vector<uint8_t> whole = transfer(TEXT.size(), data, {250});
+    auto one = make_machines();
+    const Framed expected = frame(*one, whole);
+    auto split = make_machines();
+    frame(*split, {whole.begin(), whole.end() - 2});
+    EXPECT_EQ(split->framer.state, SkipTypeByte);
+    EXPECT_EQ(frame(*split, {whole.end() - 2, whole.end()}).file, expected.file);
+    EXPECT_EQ(expected.file, HEADER_FOUND + TEXT + COMPLETED + ok_line(data, TEXT.size()));
+}
+
+// Monitoring misses and mangles frames: a flipped bit anywhere in the
+// stream, its header included, must never pass as OK.
+TEST(FramerCheck, AFlippedBitAnywhereIsDamaged) {
+    const std::string text = TEXT + TEXT;
+    const std::vector<uint8_t> data = compressed(text);
+    for (size_t at = 0; at < data.size(); ++at) {
+        std::vector<uint8_t> broken = data;
+        broken[at] ^= static_cast<uint8_t>(1u << (at % 8));
+        auto m = make_machines();
+        const Framed f = frame(*m, transfer(text.size(), broken, {250}));
+        EXPECT_NE(f.file.find("### MESSAGE CHECK: DAMAGED ("), std::string::npos) << at;
+        EXPECT_EQ(f.file.find("OK ("), std::string::npos) << at;
+    }
+}
+
+TEST(FramerCompletion, BadTypeByteRecoversWhatArrivedAndSaysDamaged) {
     std::string text;
     for (int i = 0; i < 20; ++i) text += TEXT;
     auto m = make_machines();
-    m->parser.state = InPayload;
-    const Framed f = frame(*m, transfer(100, compressed(text), {250}));
-    const std::string got = messages_in(f.file).at(0);
-    EXPECT_GE(got.size(), 98u);
-    EXPECT_LT(got.size(), 100u + 60u);  // a match is copied whole, nothing after it
-    EXPECT_TRUE(is_prefix(got, text));
-    EXPECT_EQ(m->decoder.state, Init);
-    EXPECT_EQ(m->parser.state, Reset);
-    EXPECT_EQ(m->framer.state, SeekHeader);
-    EXPECT_EQ(f.console.substr(f.console.size() - COMPLETED.size()), COMPLETED);
-
-    // A length of 2 or less completes on the first data byte; 0 is not shown.
-    auto n = make_machines();
-    const Framed zero = frame(*n, transfer(0, compressed(TEXT), {250}));
-    EXPECT_EQ(zero.file, HEADER_FOUND + COMPLETED);
-    EXPECT_EQ(zero.console.find("UNCOMPRESSED"), std::string::npos);
-}
-
-TEST(FramerCompletion, BadTypeByteStops) {
-    std::string text;
-    for (int i = 0; i < 20; ++i) text += TEXT;
-    auto m = make_machines();
-    std::vector<uint8_t> payload = transfer(1620, compressed(text), {40});
+    const std::vector<uint8_t> data = compressed(text);
+    std::vector<uint8_t> payload = transfer(1620, data, {40});
     payload[header_line(1620).size() + 7 + 42] = 0x03;  // the second block's STX
     const Framed f = frame(*m, payload);
     EXPECT_EQ(m->framer.state, SeekHeader);
-    EXPECT_EQ(f.file.substr(f.file.size() - NOT_FOUND.size()), NOT_FOUND);
+    const std::string got = messages_in(f.file).at(0);
+    EXPECT_TRUE(is_prefix(got, text) && got.size() > 40u);
+    const std::string tail = NOT_FOUND + check_line({data.begin(), data.begin() + 40}, got.size());
+    EXPECT_EQ(f.file.substr(f.file.size() - tail.size()), tail);
     EXPECT_EQ(f.console.find(packet_line(40), f.console.find(packet_line(40)) + 1), std::string::npos);
+}
+
+// Headers that arrive while a transfer is awaited are remembered, 16 at
+// most; restart forgets them.
+TEST(FramerHeader, AtMostSixteenAnnouncementsAreRemembered) {
+    auto m = make_machines();
+    std::vector<uint8_t> lines;
+    for (size_t i = 0; i < 20; ++i) {
+        const std::vector<uint8_t> line = bytes_of(header_line(100 + i));
+        lines.insert(lines.end(), line.begin(), line.end());
+    }
+    frame(*m, lines);
+    EXPECT_EQ(m->framer.state, SeekStart);
+    EXPECT_EQ(m->framer.remembered_count, MAX_REMEMBERED_HEADERS);
+    EXPECT_EQ(m->framer.remembered[0].length, 101);
+    restart(m->framer);
+    EXPECT_EQ(m->framer.remembered_count, 0);
 }
 
 TEST(PayloadRing, LookBackAcrossIndexZeroAndTheWrap) {

@@ -27,7 +27,7 @@ TEST(WholePath, CapturesGiveBackTheirMessages) {
         feed_text(*m, b.text);
         const std::string extracted(m->ring.bytes, m->ring.bytes + m->ring.write_index);
         restart(m->framer);
-        drain_payload_ring(m->ring, m->framer, m->decoder, m->parser, m->payload_file);
+        drain_payload_ring(m->ring, m->framer, m->decoder, m->payload_file);
         quiet.stop();
         ASSERT_EQ(extracted, std::string(b.payload.begin(), b.payload.end())) << "seed " << seed;
         const std::string file = m->payload.contents();

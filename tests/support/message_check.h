@@ -1,0 +1,35 @@
+// The check line that must follow a message, worked out from the bytes of
+// its compressed stream that reached the decoder, with the encoder's own CRC.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/lzhuf_encoder.h"
+
+inline uint32_t length_field(const std::vector<uint8_t>& fed) {
+    uint32_t length = 0;
+    for (size_t i = 2; i < std::min<size_t>(fed.size(), 6); ++i) length |= uint32_t{fed[i]} << (8 * (i - 2));
+    return length;
+}
+
+// `count`: the characters those bytes decoded to.
+inline std::string check_line(const std::vector<uint8_t>& fed, size_t count) {
+    if (fed.empty()) return "### MESSAGE CHECK: DAMAGED (0 OF 0 CHARACTERS, CRC 0000, SENT 0000)\r\n\r\n";
+    const unsigned sent = fed[0] | (fed.size() > 1 ? fed[1] << 8 : 0);
+    const uint32_t length = length_field(fed);
+    const unsigned crc = fed.size() > 2 ? crc16_ccitt(fed.data() + 2, fed.size() - 2) : 0;
+    const bool ok = fed.size() >= 6 && crc == sent && count == length;
+    char line[128];
+    std::snprintf(line, sizeof line, "### MESSAGE CHECK: %s (%zu OF %u CHARACTERS, CRC %04X, SENT %04X)\r\n\r\n",
+                  ok ? "OK" : "DAMAGED", count, length, crc, sent);
+    return line;
+}
+
+// The line after an intact message of `text`.
+inline std::string ok_line(const std::string& text) {
+    return check_line(lzhuf_compress(reinterpret_cast<const uint8_t*>(text.data()), text.size()), text.size());
+}
