@@ -9,6 +9,11 @@
 #   - the exit status, as the shell sees it (modulo 256);
 #   - standard error, which must be empty for both.
 # The live run is not checked here: under Wine _kbhit never reports a key.
+# Nor are the console events that end it on Windows (closing the console
+# window, logoff, shutdown): Wine 8 delivers none of them to a console
+# program, neither when its terminal hangs up or it gets SIGHUP nor on
+# `wineboot --end-session --shutdown`, and GenerateConsoleCtrlEvent can only
+# send Ctrl-C and Ctrl-Break.
 #
 #   tests/windows/wine_crosscheck.sh
 #   VELK_NATIVE_BUILD=DIR VELK_WINDOWS_BUILD=DIR tests/windows/wine_crosscheck.sh
@@ -68,6 +73,10 @@ seq 1 700 | sed 's/^/line /' >"$inputs/numbers.txt"
 (cd "$inputs" && "$make_capture" --seed 11 -o several.txt net_bulletin.txt numbers.txt \
   --block 97 weather_note.txt --no-eot net_bulletin.txt)
 cp "$root/examples/sample_capture.txt" "$inputs/"
+# Far more payload bytes than the ring holds: read twice from a file, kept in
+# a temporary file (GetTempPath's directory on Windows) from a FIFO.
+seq 1 100000 | sed 's/^/line /' >"$inputs/long_numbers.txt"
+(cd "$inputs" && "$make_capture" --seed 12 -o long.txt long_numbers.txt && rm long_numbers.txt)
 
 # run_side DIR PROGRAM... ARGS: in a fresh copy of the inputs, prepared by
 # the case's setup, leaves stdout, stderr and the status in DIR.
@@ -116,6 +125,10 @@ check_case payload_file_is_a_directory "mkdir decompressed_several.txt" "" sever
 check_case several_messages "" decompressed_several.txt several.txt
 check_case sample_capture "" decompressed_sample_capture.txt sample_capture.txt
 check_case port_com0 "" "" com0
+check_case long_capture_read_twice "" decompressed_long.txt long.txt
+check_case long_capture_through_a_fifo "mkfifo long.fifo; (timeout 60 cat long.txt >long.fifo &)" \
+  decompressed_long.fifo long.fifo
+check_case payload_file_on_a_full_device "ln -s /dev/full decompressed_several.txt" "" several.txt
 
 echo "=== windows: $passed cases match the native build, $failed differ"
 ((failed == 0))
