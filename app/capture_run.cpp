@@ -107,6 +107,19 @@ void decode_rereading() {
     }
 }
 
+// The ring holds the whole payload stream, unwrapped from its start.  It is
+// drained a piece at a time, as the live run drains what each read brings,
+// so that a payload file that fails stops the decoding within a piece.
+void decode_in_memory() {
+    const int32_t end = payload_ring.write_index;
+    for (int32_t to = payload_ring.read_index; to != end;) {
+        to = end - to > static_cast<int32_t>(READ_CHUNK) ? to + static_cast<int32_t>(READ_CHUNK) : end;
+        payload_ring.write_index = to;
+        drain_single_ring();
+        check_payload_file();
+    }
+}
+
 void decode_spilled() {
     start_replay(payload_ring);
     while (replay_piece(payload_ring) > 0) {
@@ -158,7 +171,7 @@ int capture_file_run(const char* argument) {
     } else if (spill_active()) {
         decode_spilled();
     } else {
-        drain_single_ring();
+        decode_in_memory();
     }
 
     std::fclose(capture_file);
