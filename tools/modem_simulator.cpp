@@ -178,6 +178,7 @@ struct Simulator {
     bool vanished = false;       // no port at the moment
     bool vanish_done = false;    // the one vanishing has happened
     Clock::time_point return_at;
+    Clock::time_point last_write;
 
     void note(const char* what) const {
         if (!opt.quiet) std::fprintf(stderr, "modem_simulator: %s\n", what);
@@ -257,7 +258,10 @@ struct Simulator {
     bool send_some(Clock::time_point now) {
         if (!reply.empty()) {
             const ssize_t put = write(master, reply.data(), reply.size());
-            if (put > 0) reply.erase(0, static_cast<size_t>(put));
+            if (put > 0) {
+                reply.erase(0, static_cast<size_t>(put));
+                last_write = now;
+            }
             return put > 0 || errno != EAGAIN;
         }
         if (!sending) return true;
@@ -271,7 +275,10 @@ struct Simulator {
         const size_t due = capture_due(now);
         if (sent < due) {
             const ssize_t put = write(master, capture.data() + sent, due - sent);
-            if (put > 0) sent += static_cast<size_t>(put);
+            if (put > 0) {
+                sent += static_cast<size_t>(put);
+                last_write = now;
+            }
             if (put <= 0) return errno != EAGAIN;
         }
         if (opt.pause_after >= 0 && !pause_done && !pausing && sent == static_cast<size_t>(opt.pause_after) &&
@@ -292,10 +299,11 @@ struct Simulator {
     // Time to take the port away: the capture has reached the vanishing
     // point and the reader has taken every byte of it.  A hang-up discards
     // what is still waiting in the terminal, and a test wants to know which
-    // bytes got through.
-    bool vanish_due() const {
+    // bytes got through.  The terminal counts written bytes as waiting only
+    // once it has moved them to its input queue, a little after the write.
+    bool vanish_due(Clock::time_point now) const {
         if (!sending || vanish_done || opt.vanish_after < 0 || sent != static_cast<size_t>(opt.vanish_after) ||
-            !reply.empty()) {
+            !reply.empty() || now - last_write < std::chrono::milliseconds(200)) {
             return false;
         }
         int waiting = 0;
@@ -390,7 +398,7 @@ int run(Simulator& s) {
             continue;
         }
         bool line_full = !s.send_some(now);
-        if (s.vanish_due()) {
+        if (s.vanish_due(now)) {
             vanish(s, now);
             continue;
         }
