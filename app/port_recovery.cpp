@@ -21,7 +21,7 @@ bool port_present(uint32_t port_index) {
 }
 
 void lose_port(uint32_t port_index, int port_number) {
-    std::printf("\r\n### PORT COM%d LOST, WAITING FOR IT TO COME BACK...\r\n", port_number);
+    std::printf("\r\n### PORT COM%d LOST, WAITING FOR IT TO RETURN...\r\n", port_number);
     std::fflush(stdout);
     // The report and the message being received are cut off for good; after
     // the return the parser and the framer start on fresh monitor text, as

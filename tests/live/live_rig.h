@@ -44,7 +44,7 @@ inline const std::string LISTENING = "\r\n\r\n### LISTENING TO VELK...\r\n\r\n";
 // The simulator's reply to "velk Start\r": from there on what arrives is
 // listening data, logged and parsed rather than shown.
 inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
-inline const std::string LOST = "\r\n### PORT COM3 LOST, WAITING FOR IT TO COME BACK...\r\n";
+inline const std::string LOST = "\r\n### PORT COM3 LOST, WAITING FOR IT TO RETURN...\r\n";
 inline const std::string BACK = "\r\n### PORT COM3 IS BACK, STARTING THE MODEM AGAIN\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
 inline const std::string TIMEOUT =
