@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,11 @@ inline const std::string FETCHING =
     "\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n"
     "====================================================\r\n\r\n";
 inline const std::string LISTENING = "\r\n\r\n### LISTENING TO VELK...\r\n\r\n";
+// The simulator's reply to "velk Start\r": from there on what arrives is
+// listening data, logged and parsed rather than shown.
+inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
+inline const std::string LOST = "\r\n### PORT COM3 LOST, WAITING FOR IT TO RETURN...\r\n";
+inline const std::string BACK = "\r\n### PORT COM3 IS BACK, STARTING THE MODEM AGAIN\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
 inline const std::string TIMEOUT =
     "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
@@ -54,10 +60,12 @@ inline std::string opening(int com) {
     return "\r\nOpen COM port " + std::to_string(com) + ": " + CONFIGURATION + "\r\n";
 }
 
-// The commands of a whole run in monitor mode `mode`, as the modem gets them.
-inline std::string all_commands(int mode) {
-    return "\rvelk mode " + std::to_string(mode) + "\rvelk V 1\rvelk H 1\rvelk P 0\rvelk Start\rvelk Stop\r";
+// The commands that switch the modem into monitor mode `mode`, and those
+// of a whole run, as the modem gets them.
+inline std::string start_commands(int mode) {
+    return "\rvelk mode " + std::to_string(mode) + "\rvelk V 1\rvelk H 1\rvelk P 0\rvelk Start\r";
 }
+inline std::string all_commands(int mode) { return start_commands(mode) + "velk Stop\r"; }
 
 inline bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -126,9 +134,8 @@ protected:
     std::string file(const std::string& name) const { return read_file(path(name)); }
 
     // The simulator offering COM3, recording what it receives in
-    // received.bin.  Monitor text starts 500 ms after "velk Start\r":
-    // well after the settle step that echoes the reply, so every byte of it
-    // arrives in listening passes and is logged.
+    // received.bin.  Monitor text starts 500 ms after "velk Start\r",
+    // unless `args` say otherwise (a later option wins).
     void start_simulator(std::vector<std::string> args, const std::string& capture = {}) {
         if (!capture.empty()) {
             write_file(path("capture.txt"), capture);
@@ -162,6 +169,18 @@ protected:
     }
 
     std::string console() const { return file(".stdout"); }
+
+    // The console without the lines that announce binary reports: decoded
+    // text shows in the order of arrival, so each report of a transfer
+    // announces itself in the middle of the text decoded from the last one.
+    std::string console_text() const {
+        static const std::string BIN_DATA = "\r### <Bin data>\r\n";
+        std::string text = console();
+        for (size_t at = text.find(BIN_DATA); at != std::string::npos; at = text.find(BIN_DATA, at)) {
+            text.erase(at, BIN_DATA.size());
+        }
+        return text;
+    }
     std::string errors() const { return file(".stderr"); }
 
     bool console_shows(const std::string& text, int ms = 5000) const {
@@ -189,6 +208,21 @@ protected:
     }
 
     void signal_program(int signal_number) const { ASSERT_EQ(kill(program_, signal_number), 0); }
+
+    // User + system time the running program has used so far, from
+    // /proc/PID/stat (fields 14 and 15, in clock ticks).
+    double program_cpu_s() const {
+        const std::string stat = read_file("/proc/" + std::to_string(program_) + "/stat");
+        const size_t after_name = stat.rfind(')');
+        if (after_name == std::string::npos) return -1.0;
+        std::istringstream fields(stat.substr(after_name + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i >= 14) ticks += std::stod(field);
+        }
+        return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
     void kill_simulator() {
         ASSERT_EQ(kill(simulator_, SIGKILL), 0);
         waitpid(simulator_, nullptr, 0);

@@ -19,7 +19,7 @@ inline uint32_t length_field(const std::vector<uint8_t>& fed) {
 // `count`: the characters those bytes decoded to.
 inline std::string check_line(const std::vector<uint8_t>& fed, size_t count) {
     if (fed.empty()) return "### MESSAGE CHECK: DAMAGED (0 OF 0 CHARACTERS, CRC 0000, SENT 0000)\r\n\r\n";
-    const unsigned sent = fed[0] | (fed.size() > 1 ? fed[1] << 8 : 0);
+    const unsigned sent = unsigned{fed[0]} | (fed.size() > 1 ? unsigned{fed[1]} << 8 : 0u);
     const uint32_t length = length_field(fed);
     const unsigned crc = fed.size() > 2 ? crc16_ccitt(fed.data() + 2, fed.size() - 2) : 0;
     const bool ok = fed.size() >= 6 && crc == sent && count == length;
