@@ -144,6 +144,10 @@ protected:
         args.insert(args.begin(), {MODEM_SIMULATOR, "--quiet", "--link", path("ttyS2"), "--record",
                                    path("received.bin"), "--time-limit", "30", "--start-delay", "500"});
         std::remove(path("received.bin").c_str());
+        // A killed simulator leaves its link behind, and the number of its
+        // pseudo-terminal may already belong to another one: the wait below
+        // must see this simulator's link, not that one.
+        std::remove(path("ttyS2").c_str());
         simulator_ = spawn(args, -1, ".simulator_out", ".simulator_err");
         ASSERT_TRUE(wait_until([&] { return file_exists(path("ttyS2")); }, 3000)) << "simulator offers no port";
     }
