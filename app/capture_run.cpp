@@ -21,7 +21,8 @@ uint8_t read_buffer[READ_CHUNK];
 char output_name[OUTPUT_NAME_SIZE];
 
 // Parses a regular capture again for the decoding pass, collecting payload
-// bytes without showing anything; the framer restarts only the first parser.
+// bytes without showing anything.  A parser of its own starts from the same
+// zero state as the first one did; that one ends wherever the capture left it.
 MonitorParser replay_parser;
 bool reread_needed;      // the payload outgrew the ring and the capture can be read again
 uint64_t capture_length;  // bytes read in the first pass: the second reads no more
