@@ -86,6 +86,37 @@ TEST_F(LiveRun, ReadCarryingAMessageEndAndAReportKeepsArrivalOrderFromTheFirstBy
                                                  COMPLETED_LINE + ok_line(second.text));
 }
 
+TEST_F(LiveRun, MessageEndedByCountLeavesTheRestOfItsReportToTheNextMessage) {
+    // The first message's own length is shorter than its text, so its count
+    // ends it inside a block; the next message's header and transfer follow
+    // in the same binary report and must not be dropped with it.
+    TransferMessage first = message(700, 21);
+    first.stream_length = 300;
+    const TransferMessage second = message(500, 22);
+    std::vector<uint8_t> report;
+    for (const TransferMessage& m : {first, second}) {
+        for (const std::vector<uint8_t>& part : {transfer_header(m), transfer_body(m)})
+            report.insert(report.end(), part.begin(), part.end());
+    }
+    CaptureBuilder b;
+    builder_start(b, 21);
+    add_noise_line(b);
+    add_binary_report(b, report);
+
+    start_simulator({"--rate", "0"}, b.text);
+    start_program({"COM3"});
+    const std::string second_part = HEADER_LINE + second.text + COMPLETED_LINE + ok_line(second.text);
+    ASSERT_TRUE(wait_until([&] { return ends_with(file("velk_payload_data.txt"), second_part); }, 8000)) << console();
+    press_key();
+    expect_clean_end();
+    const std::string payload = file("velk_payload_data.txt");
+    const std::string first_part = SEPARATOR + HEADER_LINE + first.text.substr(0, 300);
+    EXPECT_EQ(payload.substr(0, first_part.size()), first_part);
+    const size_t check = payload.find("### MESSAGE CHECK: DAMAGED (");
+    EXPECT_LT(check, payload.size() - second_part.size()) << "the first is told apart";
+    EXPECT_EQ(count_of(payload, "### MESSAGE CHECK: "), 2u);
+}
+
 TEST_F(LiveRun, SecondArgumentChoosesMonitorMode) {
     const struct {
         const char* port;
