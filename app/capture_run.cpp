@@ -1,13 +1,13 @@
 #include "app/capture_run.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#if !defined(_WIN32)
 #include <sys/stat.h>
-#endif
 
+#include "app/checked_output.h"
 #include "app/instances.h"
 #include "app/output_name.h"
 #include "app/payload_spill.h"
@@ -19,6 +19,13 @@ namespace {
 constexpr size_t READ_CHUNK = 4096;
 uint8_t read_buffer[READ_CHUNK];
 char output_name[OUTPUT_NAME_SIZE];
+
+// Parses a regular capture again for the decoding pass, collecting payload
+// bytes without showing anything.  A parser of its own starts from the same
+// zero state as the first one did; that one ends wherever the capture left it.
+MonitorParser replay_parser;
+bool reread_needed;      // the payload outgrew the ring and the capture can be read again
+uint64_t capture_length;  // bytes read in the first pass: the second reads no more
 
 // A directory opens for reading on POSIX but holds no capture; it is refused
 // like a file that cannot be opened, rather than read as an empty capture.
@@ -32,23 +39,104 @@ bool is_directory(std::FILE* file) {
 #endif
 }
 
+// Only a regular file is sure to give the same bytes when read again.
+bool is_regular_file(std::FILE* file) {
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
+}
+
+// The payload file is incomplete: say so and stop at once rather than go on
+// decoding into a file that no longer keeps what it is given.
+[[noreturn]] void payload_write_failed() {
+    std::printf("Unable to write file : %s\n", output_name);
+    std::exit(-3);
+}
+
+void check_payload_file() {
+    if (std::ferror(payload_file)) payload_write_failed();
+}
+
+int32_t free_places(const PayloadRing& ring) {
+    return PAYLOAD_RING_SIZE - 1 - (ring.write_index - ring.read_index + PAYLOAD_RING_SIZE) % PAYLOAD_RING_SIZE;
+}
+
 // Every byte of the capture, in order, goes to the parser.  A short read is
 // the end of the capture, whether it came from the end of the file or from a
 // read error.  Standard output is flushed after each read so text payloads
-// show while the capture is being read.
-void parse_capture() {
+// show while the capture is being read.  No chunk yields more payload bytes
+// than it has characters, so the ring never overflows within one.
+void parse_capture(bool rereadable) {
     for (;;) {
         const size_t got = std::fread(read_buffer, 1, READ_CHUNK, capture_file);
+        capture_length += got;
         feed_chars(monitor_parser, payload_ring, payload_file, read_buffer, static_cast<int32_t>(got));
         std::fflush(stdout);
+        check_payload_file();
         if (got < READ_CHUNK) return;
-        spill_if_needed(payload_ring, static_cast<int32_t>(READ_CHUNK));
+        if (free_places(payload_ring) >= static_cast<int32_t>(READ_CHUNK)) continue;
+        if (rereadable) {
+            // These bytes come back in the second pass.
+            payload_ring.read_index = payload_ring.write_index;
+            reread_needed = true;
+        } else {
+            spill_unread(payload_ring);
+        }
+    }
+}
+
+void empty_ring(PayloadRing& ring) {
+    std::memset(ring.bytes, 0, sizeof ring.bytes);
+    ring.write_index = 0;
+    ring.read_index = 0;
+}
+
+// The decoding pass over the capture read a second time: each chunk's payload
+// bytes are drained before the next chunk is parsed, as if the ring never
+// filled up.
+void decode_rereading() {
+    empty_ring(payload_ring);
+    replay_parser.quiet = true;
+    std::rewind(capture_file);
+    for (uint64_t left = capture_length; left > 0;) {
+        const size_t want = left < READ_CHUNK ? static_cast<size_t>(left) : READ_CHUNK;
+        const size_t got = std::fread(read_buffer, 1, want, capture_file);
+        if (got == 0) break;
+        left -= got;
+        feed_chars(replay_parser, payload_ring, payload_file, read_buffer, static_cast<int32_t>(got));
+        drain_single_ring();
+        check_payload_file();
+    }
+}
+
+// The ring holds the whole payload stream, unwrapped from its start.  It is
+// drained a piece at a time, as the live run drains what each read brings,
+// so that a payload file that fails stops the decoding within a piece.
+void decode_in_memory() {
+    const int32_t end = payload_ring.write_index;
+    for (int32_t to = payload_ring.read_index; to != end;) {
+        to = end - to > static_cast<int32_t>(READ_CHUNK) ? to + static_cast<int32_t>(READ_CHUNK) : end;
+        payload_ring.write_index = to;
+        drain_single_ring();
+        check_payload_file();
+    }
+}
+
+void decode_spilled() {
+    start_replay(payload_ring);
+    while (replay_piece(payload_ring) > 0) {
+        drain_single_ring();
+        check_payload_file();
     }
 }
 
 }  // namespace
 
 int capture_file_run(const char* argument) {
+#if !defined(_WIN32)
+    // A console that goes away (a pager quit, `| head`) must not end the run:
+    // the payload file is still written whole.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Binary mode: every byte value is capture data on every platform.
     capture_file = std::fopen(argument, "rb");
     if (capture_file && is_directory(capture_file)) {
@@ -73,22 +161,22 @@ int capture_file_run(const char* argument) {
     }
     use_static_buffer(payload_file, PayloadStream);
 
-    parse_capture();
+    parse_capture(is_regular_file(capture_file));
+    // The text payloads are all there is until decoding starts: a file that
+    // cannot take them is reported before any message is announced.
+    if (!flush_checked(payload_file)) payload_write_failed();
 
     restart(message_framer);
-    if (spill_active()) {
-        replay_spilled(payload_ring, message_framer, lzhuf_decoder, payload_file);
+    if (reread_needed) {
+        decode_rereading();
+    } else if (spill_active()) {
+        decode_spilled();
     } else {
-        drain_single_ring();
+        decode_in_memory();
     }
 
     std::fclose(capture_file);
     capture_file = nullptr;
-    std::fclose(payload_file);
-    payload_file = nullptr;
-    if (original_data_file) {
-        std::fclose(original_data_file);
-        original_data_file = nullptr;
-    }
+    if (!close_checked(payload_file)) payload_write_failed();
     return 0;
 }

@@ -14,3 +14,8 @@ std::FILE* original_data_file;
 int32_t drain_single_ring() {
     return drain_payload_ring(payload_ring, message_framer, lzhuf_decoder, payload_file);
 }
+
+int32_t feed_single_in_arrival_order(const uint8_t* chars, int32_t count) {
+    return feed_in_arrival_order(monitor_parser, payload_ring, message_framer, lzhuf_decoder, payload_file, chars,
+                                 count);
+}

@@ -22,3 +22,8 @@ extern std::FILE* original_data_file;  // live run only: every byte received
 // The run driver's drain, on the single instances.  Returns how many payload
 // bytes reached the framer.
 int32_t drain_single_ring();
+
+// The live run's parsing of one read on the single instances: parsed and
+// drained byte by byte, in arrival order.  Returns how many payload bytes
+// reached the framer.
+int32_t feed_single_in_arrival_order(const uint8_t* chars, int32_t count);

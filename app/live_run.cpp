@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/checked_output.h"
 #include "app/instances.h"
+#include "app/port_recovery.h"
 #include "app/stream_buffers.h"
 #include "platform/console_keys.h"
 #include "platform/windows_api.h"
@@ -26,6 +28,10 @@ char command_buffer[256];
 uint8_t receive_buffer[4096];
 DWORD byte_count;
 int32_t silence_counter;
+// Both files are written to the end even after a failure, which is reported
+// once; the run then ends with the status of the file that failed.
+WatchedFile payload_output{nullptr, PAYLOAD_FILE_NAME, -3, false};
+WatchedFile original_output{nullptr, ORIGINAL_DATA_FILE_NAME, -4, false};
 
 // The decimal number at the start of `text`, as atoi reads it, but with
 // values beyond int clamped instead of overflowing: "COM99999999999" is
@@ -37,21 +43,29 @@ int read_number(const char* text) {
     return static_cast<int>(value);
 }
 
-void write_command(uint32_t port_index, DWORD length) {
-    WriteFile(serial_handles[port_index], command_buffer, length, &byte_count, nullptr);
+// False when the write failed: the port has gone.
+bool write_command(uint32_t port_index, DWORD length) {
+    return WriteFile(serial_handles[port_index], command_buffer, length, &byte_count, nullptr) != FALSE;
 }
 
 // Every way out of the live run after the port is open: switch monitor mode
 // off, then end the process (which flushes and closes what is still open).
+// While the port is lost there is nothing to switch off.
 [[noreturn]] void shut_down(uint32_t port_index) {
     std::printf("\r\nVELK OFF");
-    std::strcpy(command_buffer, "velk Stop\r");
-    write_command(port_index, 10);
-    Sleep(100);
+    if (serial_handles[port_index] != INVALID_HANDLE_VALUE) {
+        std::strcpy(command_buffer, "velk Stop\r");
+        write_command(port_index, 10);
+        Sleep(100);
+    }
+    flush_watched(payload_output);
+    flush_watched(original_output);
     std::printf("\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n");
-    std::fclose(payload_file);
+    close_watched(payload_output);
+    close_watched(original_output);
     payload_file = nullptr;
-    std::exit(0);
+    original_data_file = nullptr;
+    std::exit(payload_output.failed ? payload_output.status : original_output.failed ? original_output.status : 0);
 }
 
 // After each group of commands: show the modem's reply, then give the user
@@ -69,22 +83,62 @@ void settle(uint32_t port_index) {
     std::exit(status);
 }
 
-// One read of what has arrived: logged raw, parsed, and drained through the
-// framer and decoder at once, so messages decode while they arrive.
-void listening_pass(uint32_t port_index) {
+// One read of what has arrived: logged raw, and parsed with each payload
+// byte drained through the framer and decoder before the next character, so
+// messages decode while they arrive and in the order they came.  False when
+// the port has gone.
+bool take_arrived(uint32_t port_index) {
     byte_count = 0;
-    ReadFile(serial_handles[port_index], receive_buffer, LISTEN_READ_SIZE, &byte_count, nullptr);
+    const BOOL read_ok = ReadFile(serial_handles[port_index], receive_buffer, LISTEN_READ_SIZE, &byte_count, nullptr);
+    if (byte_count > LISTEN_READ_SIZE) byte_count = 0;
     if (byte_count > 0) {
         if (original_data_file) std::fwrite(receive_buffer, 1, byte_count, original_data_file);
-        feed_chars(monitor_parser, payload_ring, payload_file, receive_buffer, static_cast<int32_t>(byte_count));
-    }
-    if (drain_single_ring() > 0) silence_counter = 0;
-    if (byte_count > 0) {
+        if (feed_single_in_arrival_order(receive_buffer, static_cast<int32_t>(byte_count)) > 0) silence_counter = 0;
         // A recording survives a crash or a pulled plug up to the last pass.
-        std::fflush(original_data_file);
-        std::fflush(payload_file);
+        flush_watched(original_output);
+        flush_watched(payload_output);
     }
     std::fflush(stdout);
+    if (!read_ok) return false;
+    return byte_count > 0 || port_present(port_index);
+}
+
+// The settle step after "velk Start": the modem may begin its monitor text
+// at once, so what arrives now is listening data, logged and parsed.
+bool settle_listening(uint32_t port_index) {
+    Sleep(100);
+    if (!take_arrived(port_index)) return false;
+    Sleep(100);
+    if (_kbhit()) shut_down(port_index);
+    return true;
+}
+
+// Switches the modem into monitor mode, at the start and again when a lost
+// port is back.  False when the port went away on the way.
+bool start_modem(uint32_t port_index, int monitor_mode) {
+    std::snprintf(command_buffer, sizeof command_buffer, "\rvelk mode %d\r", monitor_mode);
+    if (!write_command(port_index, 13)) return false;
+    settle(port_index);
+
+    for (const char* command : {"velk V 1\r", "velk H 1\r", "velk P 0\r"}) {
+        std::strcpy(command_buffer, command);
+        if (!write_command(port_index, 9)) return false;
+    }
+    settle(port_index);
+
+    std::strcpy(command_buffer, "velk Start\r");
+    if (!write_command(port_index, 11) || !settle_listening(port_index)) return false;
+
+    std::printf("\r\n\r\n### LISTENING TO VELK...\r\n\r\n");
+    std::fflush(stdout);
+    Sleep(100);
+    if (_kbhit()) shut_down(port_index);
+    return true;
+}
+
+// One listening pass and its silence watchdog.  False when the port has gone.
+bool listening_pass(uint32_t port_index) {
+    if (!take_arrived(port_index)) return false;
 
     Sleep(100);
     if (silence_counter < INT32_MAX) ++silence_counter;
@@ -94,6 +148,15 @@ void listening_pass(uint32_t port_index) {
         std::fflush(stdout);
     }
     Sleep(100);
+    return true;
+}
+
+// Listens until a key ends the run, or until the port goes away.
+void listen(uint32_t port_index) {
+    for (;;) {
+        if (!listening_pass(port_index)) return;
+        if (_kbhit()) shut_down(port_index);
+    }
 }
 
 }  // namespace
@@ -120,6 +183,10 @@ void live_run(const char* argument_copy, int argc, char** argv) {
         "\r\n\r\n";
     std::fprintf(payload_file, "%s", separator);
     std::fprintf(original_data_file, "%s", separator);
+    payload_output.stream = payload_file;
+    original_output.stream = original_data_file;
+    flush_watched(payload_output);
+    flush_watched(original_output);
 
     std::printf("\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n");
     std::printf("====================================================\r\n\r\n");
@@ -131,27 +198,11 @@ void live_run(const char* argument_copy, int argc, char** argv) {
         if (requested == 3 || requested == 4) monitor_mode = requested;
     }
 
-    std::snprintf(command_buffer, sizeof command_buffer, "\rvelk mode %d\r", monitor_mode);
-    write_command(port_index, 13);
-    settle(port_index);
-
-    for (const char* command : {"velk V 1\r", "velk H 1\r", "velk P 0\r"}) {
-        std::strcpy(command_buffer, command);
-        write_command(port_index, 9);
-    }
-    settle(port_index);
-
-    std::strcpy(command_buffer, "velk Start\r");
-    write_command(port_index, 11);
-    settle(port_index);
-
-    std::printf("\r\n\r\n### LISTENING TO VELK...\r\n\r\n");
-    std::fflush(stdout);
-    Sleep(100);
-    if (_kbhit()) shut_down(port_index);
-
+    // A port that goes away is waited for, and the modem started again on
+    // its return; both files stay open and go on appending.
     for (;;) {
-        listening_pass(port_index);
-        if (_kbhit()) shut_down(port_index);
+        if (start_modem(port_index, monitor_mode)) listen(port_index);
+        lose_port(port_index, port_number);
+        if (!await_port(port_index, port_number)) shut_down(port_index);
     }
 }

@@ -15,6 +15,8 @@ namespace {
 // and read its number.  Longer arguments are cut at 255 characters.
 char argument_copy[256];
 
+constexpr char VERSION_LINE[] = "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)";
+
 void print_usage() {
     std::printf("VELK_lzh: ERROR:");
     std::printf("\r\nMissing input file, please append filename of capture file as first argument...\r\n");
@@ -23,16 +25,39 @@ void print_usage() {
     std::printf("Look for COM port numbers in Windows Device Manager...\r\n");
 }
 
+// -h and --help: the usage, as an answer rather than an error.
+void print_help() {
+    std::printf("USAGE: velk_lzh CAPTURE_FILE | COMn [MODE] | -h | --help | -V | --version\r\n");
+    std::printf("Append filename of capture file as first argument to decode it...\r\n");
+    std::printf("Or append COM port number, e.g. COM25, for continuous monitoring using an ZRQ Korvane modem...\r\n");
+    std::printf("MODE 3 (default) or 4 selects the modem's monitor mode; any key ends the monitoring...\r\n");
+    std::printf("EXAMPLE: velk_lzh COM25<Enter>\r\n");
+    std::printf("Look for COM port numbers in Windows Device Manager...\r\n");
+}
+
+bool is_option(const char* argument, const char* short_name, const char* long_name) {
+    return std::strcmp(argument, short_name) == 0 || std::strcmp(argument, long_name) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     use_static_buffer(stdout, ConsoleStream);
-    std::printf("\r\nVELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\n");
+    if (argc >= 2 && argv[1] != nullptr && is_option(argv[1], "-V", "--version")) {
+        std::printf("%s\r\n", VERSION_LINE);
+        return 0;
+    }
+    std::printf("\r\n%s\n", VERSION_LINE);
     std::printf("==============================================\n\n");
 
     if (argc < 2 || argv[1] == nullptr) {
         print_usage();
         std::exit(-1);
+    }
+
+    if (is_option(argv[1], "-h", "--help")) {
+        print_help();
+        return 0;
     }
 
     size_t i = 0;

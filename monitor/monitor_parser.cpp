@@ -79,7 +79,7 @@ void scan_keywords(MonitorParser& p, V& v) {
             // Each byte is two digits and a separator, but the last one has
             // no separator.
             v.chars_left = v.chars_left * 3 - 1;
-            std::fputs("\r### <Bin data>\r\n", stdout);
+            if (!p.quiet) std::fputs("\r### <Bin data>\r\n", stdout);
         } else {
             // Text gets two characters of grace after its announced length;
             // #, CR and LF there end it early.
@@ -132,9 +132,11 @@ inline void text_char(MonitorParser& p, PayloadRing& ring, std::FILE* payload_fi
     // No flush here: the run driver flushes stdout once after each batch it
     // feeds, which shows the text within the same read and saves a system
     // call per character.
-    if (c == CR) put_char(LF, stdout);
-    put_char(c, stdout);
-    put_char(c, payload_file);
+    if (!p.quiet) {
+        if (c == CR) put_char(LF, stdout);
+        put_char(c, stdout);
+        put_char(c, payload_file);
+    }
     append(ring, v, c);
     --v.chars_left;
     if (v.chars_left <= 0 || end_marker_seen(p, v.recent_pos)) v.state = Reset;

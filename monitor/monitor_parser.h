@@ -14,7 +14,8 @@
 // "###PAYLOAD_END".  Type 8 and above (a negative type counts as above) are
 // hexadecimal pairs with one separator between bytes; types 0..7 are text,
 // echoed to the console and the payload file as they arrive.  Every payload
-// byte goes to the PayloadRing.
+// byte goes to the PayloadRing.  A `quiet` parser shows and writes nothing:
+// it only collects the payload bytes again from text that was shown once.
 //
 // Keywords are found in a short window over the most recent characters, so
 // no line buffer is kept and a keyword may stand anywhere in a line.
@@ -58,6 +59,7 @@ struct MonitorParser {
     uint32_t payload_type;  // after "TYPE: "; negative numbers as their bit pattern
     int32_t chars_left;     // "LEN: " value, then payload characters still expected
     int32_t hex_phase;      // place of the character in its hex triple, 0..2
+    bool quiet;             // payload bytes only: no console, no payload file
 };
 
 void feed_char(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, uint8_t c);

@@ -25,3 +25,16 @@ int32_t drain_payload_ring(PayloadRing& ring, MessageFramer& framer, LzhufDecode
     }
     return handed;
 }
+
+int32_t feed_in_arrival_order(MonitorParser& parser, PayloadRing& ring, MessageFramer& framer,
+                              LzhufDecoder& decoder, std::FILE* payload_file, const uint8_t* chars,
+                              int32_t count) {
+    int32_t handed = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        feed_char(parser, ring, payload_file, chars[i]);
+        if (ring.read_index != ring.write_index) {
+            handed += drain_payload_ring(ring, framer, decoder, payload_file);
+        }
+    }
+    return handed;
+}

@@ -17,14 +17,19 @@
 //   - standard input anything else: a byte arriving on it is a key press
 //     (it is read and dropped); its end is not, so a run started with
 //     </dev/null records until it is signalled.
-//   - SIGINT, SIGTERM and SIGHUP count as a key press, so the run reaches
-//     its orderly shutdown.  A second SIGINT ends the process at once, for a
-//     run that cannot reach its shutdown.  Signals that were ignored when
-//     the process started stay ignored (nohup, background jobs).
+//   - SIGINT, SIGTERM, SIGHUP and SIGPIPE (the console has gone away) count
+//     as a key press, so the run reaches its orderly shutdown.  A second
+//     SIGINT ends the process at once, for a run that cannot reach its
+//     shutdown.  SIGINT and SIGHUP stay ignored when they were ignored at
+//     the start (nohup, background jobs).
 //   - Ctrl-Z gives the terminal back while stopped and takes it again on
 //     return to the foreground.
-// Windows, after setup: a console control handler turns Ctrl-C and
-// Ctrl-Break into a key press in the console input, where _kbhit sees it.
+// Windows, after setup: a console control handler turns Ctrl-C, Ctrl-Break
+// and the closing of the console window, logoff and shutdown into a key
+// press in the console input, where _kbhit sees it.  For the last three
+// Windows ends the process when the handler returns, so the handler waits
+// (a few seconds at most) until the run's end has called
+// console_keys_restore.
 #pragma once
 
 void console_keys_setup();

@@ -30,7 +30,7 @@ enum class Input : int {
 Input input_kind = Input::Unknown;
 bool stream_byte_seen = false;
 
-constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 constexpr int FATAL_SIGNALS[] = {SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 constexpr size_t FATAL_COUNT = sizeof FATAL_SIGNALS / sizeof FATAL_SIGNALS[0];
 struct sigaction previous_fatal[FATAL_COUNT];
@@ -147,8 +147,11 @@ void console_keys_setup() {
         have_saved_mode = true;
         std::atexit(console_keys_restore);
     }
+    // A console that has gone away (a pager that quit) stops the run in
+    // order even where the parent ignored SIGPIPE: without it every console
+    // write would fail unseen until someone killed the run.
     for (int signal_number : STOP_SIGNALS) {
-        install(signal_number, on_stop_signal, nullptr, signal_number != SIGTERM);
+        install(signal_number, on_stop_signal, nullptr, signal_number == SIGINT || signal_number == SIGHUP);
     }
     for (size_t i = 0; i < FATAL_COUNT; ++i) {
         install(FATAL_SIGNALS[i], on_fatal_signal, &previous_fatal[i], FATAL_SIGNALS[i] == SIGQUIT);

@@ -1,5 +1,5 @@
-// CreateFileA, SetCommState, SetCommTimeouts, ReadFile, WriteFile and
-// CloseHandle stand-ins on POSIX terminals.
+// CreateFileA, SetCommState, SetCommTimeouts, ReadFile, WriteFile,
+// ClearCommError and CloseHandle stand-ins on POSIX terminals.
 //
 // A HANDLE carries the file descriptor plus one, so that neither the zero
 // of an unused handle-table entry nor INVALID_HANDLE_VALUE can name a real
@@ -8,11 +8,13 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -70,6 +72,47 @@ void forget_held(int fd) {
     }
 }
 
+// The path each open descriptor was opened by, so ClearCommError can tell
+// that its device node has gone (or names another device by now).
+constexpr int MAX_OPENED = 32;
+constexpr size_t MAX_PATH_SIZE = 256;
+struct Opened {
+    int fd;
+    char path[MAX_PATH_SIZE];
+};
+Opened opened[MAX_OPENED];
+int opened_count = 0;
+
+void note_opened(int fd, const char* path) {
+    if (opened_count >= MAX_OPENED || std::strlen(path) >= MAX_PATH_SIZE) return;
+    opened[opened_count].fd = fd;
+    std::strcpy(opened[opened_count].path, path);
+    ++opened_count;
+}
+
+void forget_opened(int fd) {
+    for (int i = 0; i < opened_count; ++i) {
+        if (opened[i].fd == fd) {
+            opened[i] = opened[--opened_count];
+            return;
+        }
+    }
+}
+
+// False when the path the descriptor was opened by no longer leads to the
+// device the descriptor is on.  A descriptor whose path was not kept
+// counts as still there.
+bool device_node_present(int fd) {
+    for (int i = 0; i < opened_count; ++i) {
+        if (opened[i].fd != fd) continue;
+        struct stat by_path {};
+        struct stat by_fd {};
+        if (stat(opened[i].path, &by_path) != 0 || fstat(fd, &by_fd) != 0) return false;
+        return by_path.st_dev == by_fd.st_dev && by_path.st_ino == by_fd.st_ino && by_path.st_rdev == by_fd.st_rdev;
+    }
+    return true;
+}
+
 // Raises or drops one modem-control line.  Devices without such lines
 // (pseudo-terminals, some USB adapters) answer ENOTTY or EINVAL: that is
 // not a failure of the port.
@@ -120,6 +163,7 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
         close(fd);
         return INVALID_HANDLE_VALUE;
     }
+    note_opened(fd, file_name);
     return handle_of(fd);
 }
 
@@ -238,6 +282,26 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_
     return TRUE;
 }
 
+BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status) {
+    if (errors != nullptr) *errors = 0;
+    if (status != nullptr) *status = COMSTAT{};
+    const int fd = fd_of(file);
+    if (fd < 0) return FALSE;
+    pollfd port{fd, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = poll(&port, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0 || (port.revents & (POLLHUP | POLLERR | POLLNVAL))) return FALSE;
+    if (!device_node_present(fd)) return FALSE;
+    if (status != nullptr) {
+        int waiting = 0;
+        if (ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) status->cbInQue = static_cast<DWORD>(waiting);
+        if (ioctl(fd, TIOCOUTQ, &waiting) == 0 && waiting > 0) status->cbOutQue = static_cast<DWORD>(waiting);
+    }
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE object) {
     const int fd = fd_of(object);
     if (fd < 0) return FALSE;
@@ -246,5 +310,6 @@ BOOL CloseHandle(HANDLE object) {
     // opener is not refused for a hold that has ended.
     if (isatty(fd)) ioctl(fd, TIOCNXCL);
     forget_held(fd);
+    forget_opened(fd);
     return close(fd) == 0 ? TRUE : FALSE;
 }

@@ -30,6 +30,12 @@
 //   WriteFile(h, buf, n, &put, nullptr)
 //       writes all n bytes unless the device fails; a terminal that has gone
 //       away fails with an error, never with a signal.
+//   ClearCommError(h, &errors, &status)
+//       TRUE while the port is usable (errors and status report nothing on
+//       POSIX).  FALSE once it has gone: the terminal reports a hang-up, or
+//       its device node has disappeared or now names another device (an
+//       unplugged USB adapter; a hung-up terminal reads 0 bytes forever,
+//       so a read alone never tells).
 //   CloseHandle(h)
 //   Sleep(ms)
 //       pauses ms milliseconds; in a VELK_FAST_SLEEP test build 1 ms.
@@ -120,6 +126,13 @@ struct COMMTIMEOUTS {
 };
 using LPCOMMTIMEOUTS = COMMTIMEOUTS*;
 
+// Only the counts of waiting bytes are kept; the flags are all zero here.
+struct COMSTAT {
+    DWORD cbInQue;
+    DWORD cbOutQue;
+};
+using LPCOMSTAT = COMSTAT*;
+
 HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE template_file);
@@ -130,6 +143,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_rea
               LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
                LPOVERLAPPED overlapped);
+BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status);
 BOOL CloseHandle(HANDLE object);
 void Sleep(DWORD milliseconds);
 int _kbhit();

@@ -49,23 +49,13 @@ bool build_config(const char* mode) {
     return true;
 }
 
-}  // namespace
-
-int open_serial_port(uint32_t port_index, const char* serial_mode) {
-    if (port_index >= SERIAL_PORT_COUNT) {
-        std::printf("illegal comport number\n");
-        return 1;
-    }
-    if (!build_config(serial_mode != nullptr ? serial_mode : "")) return 1;
-    std::printf("\r\nOpen COM port %d: %s\r\n", static_cast<int>(port_index + 1), serial_config);
-
+// Opens the port and applies serial_config; nullptr when it is ready,
+// else why not (a port opened but not configured is closed again).
+const char* open_configured(uint32_t port_index) {
     HANDLE& handle = serial_handles[port_index];
     handle = CreateFileA(serial_device_names[port_index], GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                          OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        std::printf("unable to open comport\n");
-        return 1;
-    }
+    if (handle == INVALID_HANDLE_VALUE) return "unable to open comport\n";
 
     DCB dcb;
     std::memset(&dcb, 0, sizeof dcb);
@@ -83,12 +73,31 @@ int open_serial_port(uint32_t port_index, const char* serial_mode) {
     } else if (!SetCommTimeouts(handle, &timeouts)) {
         reason = "unable to set comport time-out settings\n";
     }
+    if (reason != nullptr) CloseHandle(handle);
+    return reason;
+}
+
+}  // namespace
+
+int open_serial_port(uint32_t port_index, const char* serial_mode) {
+    if (port_index >= SERIAL_PORT_COUNT) {
+        std::printf("illegal comport number\n");
+        return 1;
+    }
+    if (!build_config(serial_mode != nullptr ? serial_mode : "")) return 1;
+    std::printf("\r\nOpen COM port %d: %s\r\n", static_cast<int>(port_index + 1), serial_config);
+
+    const char* const reason = open_configured(port_index);
     if (reason != nullptr) {
         std::printf("%s", reason);
-        CloseHandle(handle);
         return 1;
     }
     return 0;
+}
+
+int reopen_serial_port(uint32_t port_index) {
+    if (port_index >= SERIAL_PORT_COUNT) return 1;
+    return open_configured(port_index) == nullptr ? 0 : 1;
 }
 
 void read_and_echo(uint32_t port_index) {

@@ -9,6 +9,11 @@
 //                                  return at once.  0 when open, its handle
 //                                  in serial_handles[index]; 1 after printing
 //                                  the reason.
+//   reopen_serial_port(index)      open and configure the port again with
+//                                  the settings of the latest open, after
+//                                  the live run closed a port that went
+//                                  away; prints nothing, since it is tried
+//                                  again and again.  0 when open, 1 if not.
 //   read_and_echo(index)           read what has arrived (at most 4095
 //                                  bytes) and print it on the console.
 //   serial_handles                 the handle of each port; the live run
@@ -36,4 +41,5 @@ extern const char* const serial_device_names[SERIAL_PORT_COUNT];
 extern char serial_config[SERIAL_CONFIG_SIZE];
 
 int open_serial_port(uint32_t port_index, const char* serial_mode);
+int reopen_serial_port(uint32_t port_index);
 void read_and_echo(uint32_t port_index);

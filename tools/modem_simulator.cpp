@@ -6,6 +6,8 @@
 // every command line with a short echo, sends the monitor text of a capture
 // file after "velk Start\r" at the line rate, and stops on "velk Stop\r".
 // It always ends: on "velk Stop\r", at its time limit, or on a signal.
+// It can also take its port away for a while and bring a new one up under
+// the same link, as an unplugged USB adapter does.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -39,6 +41,8 @@ struct Options {
     long long pause_after = -1;
     long long pause_ms = 0;
     long long start_delay_ms = 0;
+    long long vanish_after = -1;
+    long long vanish_ms = 0;
     double time_limit = 120.0;
     bool keep_running = false;
     bool quiet = false;
@@ -67,7 +71,13 @@ void usage(std::FILE* out) {
                  "  --pause-after N    after the first N bytes of the capture, send nothing...\n"
                  "  --pause-ms MS      ...for MS milliseconds, then go on\n"
                  "  --start-delay MS   after \"velk Start\\r\" wait MS milliseconds before the first\n"
-                 "                     byte of monitor text (the reply is sent at once)\n"
+                 "                     byte of monitor text (default 0: it follows the reply to\n"
+                 "                     \"velk Start\\r\" at once)\n"
+                 "  --vanish-after N   after the first N bytes of the capture, take the port away:\n"
+                 "                     close the pseudo-terminal (the reader sees a hang-up) and\n"
+                 "                     remove the link...\n"
+                 "  --vanish-ms MS     ...then after MS milliseconds offer a new one under the same\n"
+                 "                     link; its \"velk Start\\r\" goes on with the rest of the capture\n"
                  "  --time-limit SEC   end after SEC seconds whatever happens (default 120,\n"
                  "                     at most 3600)\n"
                  "  --keep-running     after \"velk Stop\\r\" wait for the next \"velk Start\\r\" (which\n"
@@ -122,6 +132,10 @@ int parse_options(int argc, char** argv, Options& o) {
             o.pause_ms = static_cast<long long>(number);
         } else if (arg == "--start-delay" && parse_number(value, 0, 3.6e6, number)) {
             o.start_delay_ms = static_cast<long long>(number);
+        } else if (arg == "--vanish-after" && parse_number(value, 0, 1e15, number)) {
+            o.vanish_after = static_cast<long long>(number);
+        } else if (arg == "--vanish-ms" && parse_number(value, 0, 3.6e6, number)) {
+            o.vanish_ms = static_cast<long long>(number);
         } else if (arg == "--time-limit" && parse_number(value, 0.001, 3600, number)) {
             o.time_limit = number;
         } else {
@@ -161,6 +175,10 @@ struct Simulator {
     Clock::time_point pause_end;
     bool capture_done_told = false;
     bool stop_seen = false;
+    bool vanished = false;       // no port at the moment
+    bool vanish_done = false;    // the one vanishing has happened
+    Clock::time_point return_at;
+    Clock::time_point last_write;
 
     void note(const char* what) const {
         if (!opt.quiet) std::fprintf(stderr, "modem_simulator: %s\n", what);
@@ -169,7 +187,7 @@ struct Simulator {
     // Monitor bytes that may be on the line by now: the line rate, less any
     // pause, and never past the pause point before the pause has been made.
     size_t capture_due(Clock::time_point now) const {
-        if (now < send_start) return 0;  // still within the start delay
+        if (now < send_start) return std::min(sent, capture.size());  // still within the start delay
         size_t due = capture.size();
         if (opt.rate > 0) {
             const double seconds = std::chrono::duration<double>(now - send_start - paused_for).count();
@@ -179,6 +197,9 @@ struct Simulator {
         if (opt.pause_after >= 0 && !pause_done) {
             due = std::min(due, static_cast<size_t>(opt.pause_after));
         }
+        if (opt.vanish_after >= 0 && !vanish_done) {
+            due = std::min(due, static_cast<size_t>(opt.vanish_after));
+        }
         return due;
     }
 
@@ -186,7 +207,17 @@ struct Simulator {
         if (text.empty()) return;
         reply += text + "\r\nOK\r\n";
         if (text == "velk Start") {
-            if (!sending) {
+            if (!sending && vanish_done && sent < capture.size()) {
+                // Back after vanishing: the rest of the capture, at the line
+                // rate from the end of the start delay.
+                sending = true;
+                send_start = Clock::now() + std::chrono::milliseconds(opt.start_delay_ms);
+                if (opt.rate > 0) {
+                    send_start += paused_for - std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(static_cast<double>(sent) / opt.rate));
+                }
+                note("start again: sending the rest of the monitor text");
+            } else if (!sending) {
                 sending = true;
                 sent = 0;
                 // The line rate counts from the end of the start delay.
@@ -227,7 +258,10 @@ struct Simulator {
     bool send_some(Clock::time_point now) {
         if (!reply.empty()) {
             const ssize_t put = write(master, reply.data(), reply.size());
-            if (put > 0) reply.erase(0, static_cast<size_t>(put));
+            if (put > 0) {
+                reply.erase(0, static_cast<size_t>(put));
+                last_write = now;
+            }
             return put > 0 || errno != EAGAIN;
         }
         if (!sending) return true;
@@ -241,7 +275,10 @@ struct Simulator {
         const size_t due = capture_due(now);
         if (sent < due) {
             const ssize_t put = write(master, capture.data() + sent, due - sent);
-            if (put > 0) sent += static_cast<size_t>(put);
+            if (put > 0) {
+                sent += static_cast<size_t>(put);
+                last_write = now;
+            }
             if (put <= 0) return errno != EAGAIN;
         }
         if (opt.pause_after >= 0 && !pause_done && !pausing && sent == static_cast<size_t>(opt.pause_after) &&
@@ -257,6 +294,20 @@ struct Simulator {
             note("capture sent");
         }
         return true;
+    }
+
+    // Time to take the port away: the capture has reached the vanishing
+    // point and the reader has taken every byte of it.  A hang-up discards
+    // what is still waiting in the terminal, and a test wants to know which
+    // bytes got through.  The terminal counts written bytes as waiting only
+    // once it has moved them to its input queue, a little after the write.
+    bool vanish_due(Clock::time_point now) const {
+        if (!sending || vanish_done || opt.vanish_after < 0 || sent != static_cast<size_t>(opt.vanish_after) ||
+            !reply.empty() || now - last_write < std::chrono::milliseconds(200)) {
+            return false;
+        }
+        int waiting = 0;
+        return ioctl(slave, FIONREAD, &waiting) == 0 && waiting == 0;
     }
 
     bool more_to_send() const {
@@ -275,6 +326,34 @@ bool open_pair(Simulator& s) {
     }
     const int flags = fcntl(s.master, F_GETFL);
     return flags >= 0 && fcntl(s.master, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool make_link(const char* link, const std::string& target);
+void remove_link(const char* link, const std::string& target);
+
+// Closes both sides of the pseudo-terminal, so a reader holding the slave
+// sees a hang-up, and removes the link to it.
+void vanish(Simulator& s, Clock::time_point now) {
+    s.note("vanishing");
+    if (s.opt.link) remove_link(s.opt.link, s.slave_path);
+    close(s.master);
+    close(s.slave);
+    s.master = s.slave = -1;
+    s.vanished = s.vanish_done = true;
+    s.sending = false;
+    s.line.clear();
+    s.reply.clear();
+    s.return_at = now + std::chrono::milliseconds(s.opt.vanish_ms);
+}
+
+bool open_pair(Simulator& s);
+
+// A new pseudo-terminal under the same link.
+bool come_back(Simulator& s) {
+    if (!open_pair(s) || (s.opt.link && !make_link(s.opt.link, s.slave_path))) return false;
+    s.vanished = false;
+    s.note("back");
+    return true;
 }
 
 bool make_link(const char* link, const std::string& target) {
@@ -310,7 +389,19 @@ int run(Simulator& s) {
             s.note("time limit reached");
             return 2;
         }
+        if (s.vanished) {
+            if (now >= s.return_at) {
+                if (!come_back(s)) return 1;
+            } else {
+                usleep(10000);
+            }
+            continue;
+        }
         bool line_full = !s.send_some(now);
+        if (s.vanish_due(now)) {
+            vanish(s, now);
+            continue;
+        }
         if (s.stop_seen && s.reply.empty()) {
             // The exclusive flag of the last opener would outlive it on a
             // pseudo-terminal and refuse the next run.
@@ -370,7 +461,7 @@ int main(int argc, char** argv) {
     const int status = run(s);
     if (s.opt.link) remove_link(s.opt.link, s.slave_path);
     if (s.record >= 0) close(s.record);
-    close(s.master);
-    close(s.slave);
+    if (s.master >= 0) close(s.master);
+    if (s.slave >= 0) close(s.slave);
     return status;
 }

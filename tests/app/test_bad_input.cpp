@@ -65,8 +65,9 @@ TEST(BadInput, HugeAndNegativeLengthsAndTypes) {
     } cases[] = {
         // A length too long for its window is read from its first 7 characters.
         {"X\r\nLEN: 99999999999\r\n###PAYLOAD2:\r\nhello world", "hello world", "hello world"},
-        // A negative length ends the payload at its first character.
+        // A negative length leaves a text payload its two characters of grace.
         {"X\r\nLEN: -5\r\n###PAYLOAD2:\r\nhello\r\n", "", ""},
+        {"X\r\nLEN: -1\r\n###PAYLOAD2:\r\nhello\r\n", "h", "h"},
         // Negative and huge types read hexadecimal (without the binary notice,
         // which only type 8 gets); a huge binary count runs to the capture's end.
         {"X\r\nTYPE: -1 LEN: 2\r\n###PAYLOAD2:\r\n41 42\r\nX\r\nTYPE: 999999 LEN: 9\r\n###PAYLOAD2:\r\n41", "", ""},

@@ -29,6 +29,23 @@ TEST(CommandLine, NoArgumentPrintsUsage) {
     EXPECT_EQ(entries_in(dir), 0u);
 }
 
+TEST(CommandLine, HelpAndVersionOptionsAnswerAndEndWell) {
+    TempDir dir;
+    for (const char* option : {"-h", "--help"}) {
+        SCOPED_TRACE(option);
+        const ProgramResult r = run_velk(dir, {option});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.substr(0, BANNER.size()), BANNER);
+        EXPECT_NE(r.out.find("EXAMPLE: velk_lzh COM25<Enter>\r\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("ERROR"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+    for (const char* option : {"-V", "--version"}) {
+        expect_result(run_velk(dir, {option}), "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\r\n", 0);
+    }
+    EXPECT_EQ(entries_in(dir), 0u);
+}
+
 TEST(CommandLine, CaptureThatCannotBeOpened) {
     TempDir dir;
     mkdir((dir / "a_directory").c_str(), 0755);

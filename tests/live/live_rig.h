@@ -13,11 +13,13 @@
 #include <chrono>
 #include <csignal>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,6 +42,11 @@ inline const std::string FETCHING =
     "\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n"
     "====================================================\r\n\r\n";
 inline const std::string LISTENING = "\r\n\r\n### LISTENING TO VELK...\r\n\r\n";
+// The simulator's reply to "velk Start\r": from there on what arrives is
+// listening data, logged and parsed rather than shown.
+inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
+inline const std::string LOST = "\r\n### PORT COM3 LOST, WAITING FOR IT TO RETURN...\r\n";
+inline const std::string BACK = "\r\n### PORT COM3 IS BACK, STARTING THE MODEM AGAIN\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
 inline const std::string TIMEOUT =
     "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
@@ -53,10 +60,12 @@ inline std::string opening(int com) {
     return "\r\nOpen COM port " + std::to_string(com) + ": " + CONFIGURATION + "\r\n";
 }
 
-// The commands of a whole run in monitor mode `mode`, as the modem gets them.
-inline std::string all_commands(int mode) {
-    return "\rvelk mode " + std::to_string(mode) + "\rvelk V 1\rvelk H 1\rvelk P 0\rvelk Start\rvelk Stop\r";
+// The commands that switch the modem into monitor mode `mode`, and those
+// of a whole run, as the modem gets them.
+inline std::string start_commands(int mode) {
+    return "\rvelk mode " + std::to_string(mode) + "\rvelk V 1\rvelk H 1\rvelk P 0\rvelk Start\r";
 }
+inline std::string all_commands(int mode) { return start_commands(mode) + "velk Stop\r"; }
 
 inline bool ends_with(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -125,9 +134,8 @@ protected:
     std::string file(const std::string& name) const { return read_file(path(name)); }
 
     // The simulator offering COM3, recording what it receives in
-    // received.bin.  Monitor text starts 500 ms after "velk Start\r":
-    // well after the settle step that echoes the reply, so every byte of it
-    // arrives in listening passes and is logged.
+    // received.bin.  Monitor text starts 500 ms after "velk Start\r",
+    // unless `args` say otherwise (a later option wins).
     void start_simulator(std::vector<std::string> args, const std::string& capture = {}) {
         if (!capture.empty()) {
             write_file(path("capture.txt"), capture);
@@ -136,6 +144,10 @@ protected:
         args.insert(args.begin(), {MODEM_SIMULATOR, "--quiet", "--link", path("ttyS2"), "--record",
                                    path("received.bin"), "--time-limit", "30", "--start-delay", "500"});
         std::remove(path("received.bin").c_str());
+        // A killed simulator leaves its link behind, and the number of its
+        // pseudo-terminal may already belong to another one: the wait below
+        // must see this simulator's link, not that one.
+        std::remove(path("ttyS2").c_str());
         simulator_ = spawn(args, -1, ".simulator_out", ".simulator_err");
         ASSERT_TRUE(wait_until([&] { return file_exists(path("ttyS2")); }, 3000)) << "simulator offers no port";
     }
@@ -152,7 +164,27 @@ protected:
         close(ends[0]);
     }
 
+    // The program as a shell starts it in a terminal: `terminal` (the slave
+    // side of a pseudo-terminal) is its standard input and controlling
+    // terminal; its console goes into `console`, a pipe's write end.
+    void start_program_on_terminal(std::vector<std::string> args, int terminal, int console) {
+        args.insert(args.begin(), VELK_LZH_TESTDEV);
+        program_ = spawn(args, terminal, ".stdout", ".stderr", console);
+    }
+
     std::string console() const { return file(".stdout"); }
+
+    // The console without the lines that announce binary reports: decoded
+    // text shows in the order of arrival, so each report of a transfer
+    // announces itself in the middle of the text decoded from the last one.
+    std::string console_text() const {
+        static const std::string BIN_DATA = "\r### <Bin data>\r\n";
+        std::string text = console();
+        for (size_t at = text.find(BIN_DATA); at != std::string::npos; at = text.find(BIN_DATA, at)) {
+            text.erase(at, BIN_DATA.size());
+        }
+        return text;
+    }
     std::string errors() const { return file(".stderr"); }
 
     bool console_shows(const std::string& text, int ms = 5000) const {
@@ -180,6 +212,21 @@ protected:
     }
 
     void signal_program(int signal_number) const { ASSERT_EQ(kill(program_, signal_number), 0); }
+
+    // User + system time the running program has used so far, from
+    // /proc/PID/stat (fields 14 and 15, in clock ticks).
+    double program_cpu_s() const {
+        const std::string stat = read_file("/proc/" + std::to_string(program_) + "/stat");
+        const size_t after_name = stat.rfind(')');
+        if (after_name == std::string::npos) return -1.0;
+        std::istringstream fields(stat.substr(after_name + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i >= 14) ticks += std::stod(field);
+        }
+        return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
     void kill_simulator() {
         ASSERT_EQ(kill(simulator_, SIGKILL), 0);
         waitpid(simulator_, nullptr, 0);
@@ -193,7 +240,7 @@ private:
     // /dev/null when it is -1.  The output files are emptied here, not in
     // the child, so the test never reads an earlier run's output as this one's.
     pid_t spawn(const std::vector<std::string>& args, int input, const std::string& out_name,
-                const std::string& err_name) const {
+                const std::string& err_name, int console = -1) const {
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -203,7 +250,8 @@ private:
         const pid_t pid = fork();
         if (pid != 0) return pid;
         const int in = input >= 0 ? input : open("/dev/null", O_RDONLY);
-        const int out = open(path(out_name).c_str(), O_WRONLY);
+        const int out = console >= 0 ? console : open(path(out_name).c_str(), O_WRONLY);
+        if (console >= 0 && (setsid() < 0 || ioctl(in, TIOCSCTTY, 0) != 0)) _exit(127);
         const int err = open(path(err_name).c_str(), O_WRONLY);
         if (chdir(dir_.path().c_str()) != 0 || in < 0 || out < 0 || err < 0) _exit(127);
         dup2(in, 0);

@@ -14,9 +14,7 @@ const std::string REPORT = "QSL both, over";
 
 TEST_F(LiveRun, TwoRunsCommandTheModemLogWhatArrivesAndAppend) {
     // Two messages at the line rate with a pause between them, as on the
-    // air.  The pause also ends the read that completes the first message
-    // before the reports after it: completing a message restarts the parser,
-    // which drops the rest of a report it is in the middle of.
+    // air.
     const TransferMessage first = message(2500, 1);
     const TransferMessage second = message(1800, 2);
     const CaptureOptions options = capture_options(7);
@@ -31,7 +29,7 @@ TEST_F(LiveRun, TwoRunsCommandTheModemLogWhatArrivesAndAppend) {
     add_noise_line(b);
     const std::string until_listening = BANNER + trying(3) + opening(3) + FETCHING +
                                         "velk mode 3\r\nOK\r\nvelk V 1\r\nOK\r\nvelk H 1\r\nOK\r\nvelk P 0\r\nOK\r\n"
-                                        "velk Start\r\nOK\r\n" + LISTENING;
+                                        + LISTENING;
     const std::string decoded = SEPARATOR + HEADER_LINE + first.text + COMPLETED_LINE + ok_line(first.text) + REPORT +
                                 HEADER_LINE + second.text + COMPLETED_LINE + ok_line(second.text);
 
@@ -42,7 +40,7 @@ TEST_F(LiveRun, TwoRunsCommandTheModemLogWhatArrivesAndAppend) {
         start_simulator({"--pause-after", std::to_string(pause_at), "--pause-ms", "600"}, b.text);
         const auto began = Clock::now();
         start_program({"COM3"});
-        original += SEPARATOR + b.text;
+        original += SEPARATOR + START_REPLY + b.text;
         payload += decoded;
         ASSERT_TRUE(wait_until([&] { return file("velk_original_data.txt").size() >= original.size(); }, 8000))
             << console();
@@ -52,15 +50,71 @@ TEST_F(LiveRun, TwoRunsCommandTheModemLogWhatArrivesAndAppend) {
         expect_clean_end();
         EXPECT_FALSE(file_exists(path("ttyS2"))) << "the simulator removes its link at the end";
         EXPECT_EQ(file("received.bin"), all_commands(3));
-        // The modem's replies are shown, not logged: only listening passes
-        // reach the original-data file, every byte as it arrived.  Each run
-        // appends its part to both files.
+        // The modem's replies to the commands before "velk Start\r" are
+        // shown, not logged; from there on every byte is logged as it
+        // arrived.  Each run appends its part to both files.
         EXPECT_EQ(file("velk_original_data.txt"), original);
         EXPECT_EQ(file("velk_payload_data.txt"), payload);
-        const std::string shown = console();
+        const std::string shown = console_text();
         EXPECT_EQ(shown.substr(0, until_listening.size()), until_listening);
         for (const TransferMessage* m : {&first, &second}) EXPECT_NE(shown.find(m->text.substr(0, 100)), std::string::npos);
     }
+}
+
+TEST_F(LiveRun, ReadCarryingAMessageEndAndAReportKeepsArrivalOrderFromTheFirstByte) {
+    // The whole capture right behind the reply to "velk Start\r", so it all
+    // arrives in the settle step's read: the first message's last blocks
+    // and the text report after them come in one read.
+    const TransferMessage first = message(700, 11);
+    const TransferMessage second = message(500, 12);
+    const CaptureOptions options = capture_options(11);
+    CaptureBuilder b;
+    builder_start(b, options.seed);
+    add_message(b, first, options);
+    add_text_report(b, REPORT);
+    add_message(b, second, options);
+    ASSERT_LT(START_REPLY.size() + b.text.size(), 4095u) << "one read";
+
+    start_simulator({"--rate", "0", "--start-delay", "0"}, b.text);
+    start_program({"COM3"});
+    ASSERT_TRUE(console_shows(LISTENING)) << console();
+    press_key();
+    expect_clean_end();
+    EXPECT_EQ(file("velk_original_data.txt"), SEPARATOR + START_REPLY + b.text);
+    EXPECT_EQ(file("velk_payload_data.txt"), SEPARATOR + HEADER_LINE + first.text + COMPLETED_LINE +
+                                                 ok_line(first.text) + REPORT + HEADER_LINE + second.text +
+                                                 COMPLETED_LINE + ok_line(second.text));
+}
+
+TEST_F(LiveRun, MessageEndedByCountLeavesTheRestOfItsReportToTheNextMessage) {
+    // The first message's own length is shorter than its text, so its count
+    // ends it inside a block; the next message's header and transfer follow
+    // in the same binary report and must not be dropped with it.
+    TransferMessage first = message(700, 21);
+    first.stream_length = 300;
+    const TransferMessage second = message(500, 22);
+    std::vector<uint8_t> report;
+    for (const TransferMessage& m : {first, second}) {
+        for (const std::vector<uint8_t>& part : {transfer_header(m), transfer_body(m)})
+            report.insert(report.end(), part.begin(), part.end());
+    }
+    CaptureBuilder b;
+    builder_start(b, 21);
+    add_noise_line(b);
+    add_binary_report(b, report);
+
+    start_simulator({"--rate", "0"}, b.text);
+    start_program({"COM3"});
+    const std::string second_part = HEADER_LINE + second.text + COMPLETED_LINE + ok_line(second.text);
+    ASSERT_TRUE(wait_until([&] { return ends_with(file("velk_payload_data.txt"), second_part); }, 8000)) << console();
+    press_key();
+    expect_clean_end();
+    const std::string payload = file("velk_payload_data.txt");
+    const std::string first_part = SEPARATOR + HEADER_LINE + first.text.substr(0, 300);
+    EXPECT_EQ(payload.substr(0, first_part.size()), first_part);
+    const size_t check = payload.find("### MESSAGE CHECK: DAMAGED (");
+    EXPECT_LT(check, payload.size() - second_part.size()) << "the first is told apart";
+    EXPECT_EQ(count_of(payload, "### MESSAGE CHECK: "), 2u);
 }
 
 TEST_F(LiveRun, SecondArgumentChoosesMonitorMode) {
@@ -84,14 +138,14 @@ TEST_F(LiveRun, DecodedTextShowsWhileTheTransferIsStillArriving) {
     // About 40 kB of monitor text at 4000 characters a second: some ten
     // seconds on the line, of which the test waits for the first few.
     const TransferMessage msg = message(12000, 3);
-    const std::string sent = SEPARATOR + build_capture({msg}, capture_options(3)).text;
+    const std::string sent = SEPARATOR + START_REPLY + build_capture({msg}, capture_options(3)).text;
     const std::string opening_words = msg.text.substr(0, 100);
-    start_simulator({"--rate", "4000"}, sent.substr(SEPARATOR.size()));
+    start_simulator({"--rate", "4000"}, sent.substr(SEPARATOR.size() + START_REPLY.size()));
     start_program({"COM3"});
     ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").find(opening_words) != std::string::npos; },
                            8000))
         << console();
-    EXPECT_NE(console().find(opening_words), std::string::npos);
+    EXPECT_NE(console_text().find(opening_words), std::string::npos);
     EXPECT_LT(file("velk_original_data.txt").size(), sent.size() / 2) << "decoded long before the transfer's end";
 
     press_key();

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -58,16 +59,23 @@ private:
 };
 
 // Runs `program` with `args` in `directory`, standard input from /dev/null.
+// With `console_gone` its standard output is a pipe nobody reads any more, as
+// after a pager has quit.
 inline ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
-                                 const std::string& directory) {
+                                 const std::string& directory, bool console_gone = false) {
     const std::string out_path = directory + "/.stdout";
     const std::string err_path = directory + "/.stderr";
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(directory.c_str()) != 0) _exit(127);
+        int console[2] = {-1, open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+        if (console_gone && pipe(console) == 0) close(console[0]), std::signal(SIGPIPE, SIG_DFL);
         dup2(open("/dev/null", O_RDONLY), 0);
-        dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(console[1], 1);
         dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        // Only the three standard descriptors stay open, whatever the test
+        // runner left open, so a test can count on the rest.
+        close_range(3, ~0u, 0);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);

@@ -8,7 +8,25 @@
 #   - the payload file, byte for byte;
 #   - the exit status, as the shell sees it (modulo 256);
 #   - standard error, which must be empty for both.
-# The live run is not checked here: under Wine _kbhit never reports a key.
+#
+# Then the live run: Wine maps COMn to the device that the prefix's
+# dosdevices/comn link names, so velk_lzh.exe COM7 with com7 linked to the
+# modem simulator's pseudo-terminal runs the real Windows serial path.  Each
+# side (the native test build, whose COM7 is ./ttyS6) gets the same capture
+# streamed at the line rate, once straight through and once with the port
+# taken away for two seconds in the middle; compared are the commands the
+# modem got, the original-data file and the payload file.  Under Wine no key
+# press reaches the program, so each side is ended with SIGTERM once the
+# original-data file holds everything sent and the files are flushed: the
+# native run then stops in order and sends "velk Stop\r", the Windows one
+# is ended by Wine at once, so its commands are compared without that last
+# one.
+#
+# Not checked: the console events that end the live run on Windows (closing
+# the console window, logoff, shutdown).  Wine 8 delivers none of them to a
+# console program, neither when its terminal hangs up or it gets SIGHUP nor
+# on `wineboot --end-session --shutdown`, and GenerateConsoleCtrlEvent can
+# only send Ctrl-C and Ctrl-Break.
 #
 #   tests/windows/wine_crosscheck.sh
 #   VELK_NATIVE_BUILD=DIR VELK_WINDOWS_BUILD=DIR tests/windows/wine_crosscheck.sh
@@ -34,14 +52,20 @@ fi
 echo "=== windows: build velk_lzh.exe, compare it under Wine with the native build"
 (cd "$root" && cmake --preset windows -B "$windows_build" >/dev/null)
 cmake --build "$windows_build" --target velk_lzh -j "${VELK_JOBS:-2}" >/dev/null
-cmake --build "$native_build" --target velk_lzh make_capture -j "${VELK_JOBS:-2}" >/dev/null
+cmake --build "$native_build" --target velk_lzh velk_lzh_testdev modem_simulator make_capture -j "${VELK_JOBS:-2}" \
+  >/dev/null
 exe="$windows_build/app/velk_lzh.exe"
 native="$native_build/app/velk_lzh"
 make_capture="$native_build/tools/make_capture"
+native_testdev="$native_build/app/velk_lzh_testdev"
+simulator="$native_build/tools/modem_simulator"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velk_wine_check_XXXXXX")
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+live_pids=()
 cleanup() {
+  local pid
+  for pid in "${live_pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -50,6 +74,11 @@ trap cleanup EXIT
 # The first start creates the prefix (a few seconds) and says so on standard
 # error; done once here, so the cases' standard error is the program's own.
 timeout 120 wine wineboot --init >/dev/null 2>&1 || true
+# One server for all the cases, started here so that no case's standard
+# error is the one it inherits (it writes its object dump there when the
+# live cases end their programs with a signal).
+wineserver -k >/dev/null 2>&1 || true
+wineserver -p >/dev/null 2>&1 || true
 
 # ---- inputs, made once and copied into each side's directory
 inputs="$work/inputs"
@@ -68,6 +97,10 @@ seq 1 700 | sed 's/^/line /' >"$inputs/numbers.txt"
 (cd "$inputs" && "$make_capture" --seed 11 -o several.txt net_bulletin.txt numbers.txt \
   --block 97 weather_note.txt --no-eot net_bulletin.txt)
 cp "$root/examples/sample_capture.txt" "$inputs/"
+# Far more payload bytes than the ring holds: read twice from a file, kept in
+# a temporary file (GetTempPath's directory on Windows) from a FIFO.
+seq 1 100000 | sed 's/^/line /' >"$inputs/long_numbers.txt"
+(cd "$inputs" && "$make_capture" --seed 12 -o long.txt long_numbers.txt && rm long_numbers.txt)
 
 # run_side DIR PROGRAM... ARGS: in a fresh copy of the inputs, prepared by
 # the case's setup, leaves stdout, stderr and the status in DIR.
@@ -116,6 +149,84 @@ check_case payload_file_is_a_directory "mkdir decompressed_several.txt" "" sever
 check_case several_messages "" decompressed_several.txt several.txt
 check_case sample_capture "" decompressed_sample_capture.txt sample_capture.txt
 check_case port_com0 "" "" com0
+check_case long_capture_read_twice "" decompressed_long.txt long.txt
+check_case long_capture_through_a_fifo "mkfifo long.fifo; (timeout 60 cat long.txt >long.fifo &)" \
+  decompressed_long.fifo long.fifo
+check_case payload_file_on_a_full_device "ln -s /dev/full decompressed_several.txt" "" several.txt
+
+# ---- the live run
+separator_size=98       # CR LF CR LF, 90 equals signs, CR LF CR LF
+start_reply_size=16     # the simulator's "velk Start" CR LF "OK" CR LF
+
+# wait_for TRIES TEST...: polls TEST every 0.1 s, at most TRIES times.
+wait_for() {
+  local tries=$1
+  shift
+  until "$@"; do
+    ((--tries > 0)) || return 1
+    sleep 0.1
+  done
+}
+size_at_least() { [[ -f $1 ]] && (($(stat -c %s "$1") >= $2)); }
+
+# live_side DIR STARTS SIMULATOR_OPTIONS PROGRAM...: the simulator offers
+# DIR/ttyS6 (COM7 of both sides) and streams several.txt; PROGRAM runs in DIR
+# until the original-data file holds the separator, STARTS replies to
+# "velk Start" and the whole capture, then gets SIGTERM.
+live_side() {
+  local dir=$1 starts=$2 options=$3 simulator_pid program_pid expected
+  shift 3
+  mkdir -p "$dir"
+  # shellcheck disable=SC2086 # the options are words
+  "$simulator" --quiet --capture "$inputs/several.txt" --link "$dir/ttyS6" --record "$dir/.commands" \
+    --time-limit 60 $options >/dev/null 2>&1 &
+  simulator_pid=$!
+  live_pids+=("$simulator_pid")
+  wait_for 50 test -L "$dir/ttyS6" || true
+  ln -sfn "$dir/ttyS6" "$WINEPREFIX/dosdevices/com7"
+  (cd "$dir" && exec "$@" </dev/null >.stdout 2>.stderr) &
+  program_pid=$!
+  live_pids+=("$program_pid")
+  expected=$((separator_size + starts * start_reply_size + $(stat -c %s "$inputs/several.txt")))
+  wait_for 300 size_at_least "$dir/velk_original_data.txt" "$expected" || echo "(timed out)" >>"$dir/.stderr"
+  sleep 0.5 # the payload file is flushed right after the original-data file
+  kill -TERM "$program_pid" 2>/dev/null || true
+  wait "$program_pid" 2>/dev/null || true
+  sleep 0.3 # the stop command on its way to the simulator
+  kill -TERM "$simulator_pid" 2>/dev/null || true
+  wait "$simulator_pid" 2>/dev/null || true
+}
+
+# check_live NAME STARTS SIMULATOR_OPTIONS
+check_live() {
+  local name=$1 starts=$2 options=$3 problems=() file
+  local n="$work/native_$name" w="$work/windows_$name"
+  live_side "$n" "$starts" "$options" "$native_testdev" COM7
+  live_side "$w" "$starts" "$options" wine "$exe" COM7
+  printf 'velk Stop\r' >>"$w/.commands"
+  cmp -s "$n/.commands" "$w/.commands" || problems+=("commands differ")
+  for file in velk_original_data.txt velk_payload_data.txt; do
+    cmp -s "$n/$file" "$w/$file" || problems+=("$file differs")
+  done
+  [[ ! -s $n/.stderr && ! -s $w/.stderr ]] || problems+=("standard error not empty (or timed out)")
+  if ((starts > 1)) && [[ $(grep -c "LOST, WAITING" "$w/.stdout") != 1 || $(grep -c "IS BACK" "$w/.stdout") != 1 ]]; then
+    problems+=("not one lost and one back line on the Windows console")
+  fi
+  if ((${#problems[@]})); then
+    failed=$((failed + 1))
+    echo "FAIL $name: ${problems[*]}"
+  else
+    passed=$((passed + 1))
+    echo "ok   $name (live on COM7, ended by SIGTERM once the files were flushed)"
+  fi
+}
+
+if [[ -x $native_testdev && -x $simulator ]]; then
+  check_live live_streamed 1 ""
+  check_live live_port_lost 2 "--vanish-after 6000 --vanish-ms 2000"
+else
+  echo "(live run not checked: $native_testdev or $simulator is missing)"
+fi
 
 echo "=== windows: $passed cases match the native build, $failed differ"
 ((failed == 0))

@@ -1,0 +1,40 @@
+#include "app/checked_output.h"
+
+#include <cerrno>
+#include <cstring>
+
+bool flush_checked(std::FILE* stream) {
+    errno = 0;
+    const bool flushed = std::fflush(stream) == 0;
+    return flushed && !std::ferror(stream);
+}
+
+bool close_checked(std::FILE*& stream) {
+    if (!stream) return true;
+    const bool written = !std::ferror(stream);
+    errno = 0;
+    const bool closed = std::fclose(stream) == 0;
+    stream = nullptr;
+    return written && closed;
+}
+
+namespace {
+
+void report(WatchedFile& file) {
+    if (file.failed) return;
+    file.failed = true;
+    // An error seen only through the indicator may leave no errno behind.
+    const char* reason = errno != 0 ? std::strerror(errno) : "write error";
+    std::printf("\r\nUnable to write file : %s (%s)\r\n", file.name, reason);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+void flush_watched(WatchedFile& file) {
+    if (file.stream && !flush_checked(file.stream)) report(file);
+}
+
+void close_watched(WatchedFile& file) {
+    if (!close_checked(file.stream)) report(file);
+}

@@ -1,0 +1,48 @@
+#include "app/port_recovery.h"
+
+#include <cstdio>
+
+#include "app/instances.h"
+#include "platform/windows_api.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+// Pauses of 100 ms between two tries to open the port: about a second, and
+// a key is seen within 100 ms.
+constexpr int PAUSES_PER_TRY = 10;
+
+}  // namespace
+
+bool port_present(uint32_t port_index) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(serial_handles[port_index], &errors, &status) != FALSE;
+}
+
+void lose_port(uint32_t port_index, int port_number) {
+    std::printf("\r\n### PORT COM%d LOST, WAITING FOR IT TO RETURN...\r\n", port_number);
+    std::fflush(stdout);
+    // The report and the message being received are cut off for good; after
+    // the return the parser and the framer start on fresh monitor text, as
+    // the watchdog lets the framer do after a stall.
+    restart(message_framer);
+    restart(monitor_parser);
+    CloseHandle(serial_handles[port_index]);
+    serial_handles[port_index] = INVALID_HANDLE_VALUE;
+}
+
+bool await_port(uint32_t port_index, int port_number) {
+    for (;;) {
+        for (int pause = 0; pause < PAUSES_PER_TRY; ++pause) {
+            Sleep(100);
+            if (_kbhit()) return false;
+        }
+        if (reopen_serial_port(port_index) == 0) {
+            std::printf("\r\n### PORT COM%d IS BACK, STARTING THE MODEM AGAIN\r\n", port_number);
+            std::fflush(stdout);
+            return true;
+        }
+        serial_handles[port_index] = INVALID_HANDLE_VALUE;
+    }
+}
