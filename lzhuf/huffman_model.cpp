@@ -1,5 +1,7 @@
 #include "lzhuf/huffman_model.h"
 
+#include <cstring>
+
 void model_start(HuffmanModel& m) {
     for (int32_t s = 0; s < SYMBOL_COUNT; ++s) {
         m.weight[s] = 1;
@@ -35,10 +37,11 @@ void model_rebuild(HuffmanModel& m) {
         int32_t k = j - 1;
         while (f < m.weight[k]) --k;
         ++k;
-        for (int32_t n = j; n > k; --n) {
-            m.weight[n] = m.weight[n - 1];
-            m.child[n] = m.child[n - 1];
-        }
+        // One block move per array: this runs for every internal node of
+        // every rebuild, over up to hundreds of entries.
+        const size_t moved = static_cast<size_t>(j - k);
+        std::memmove(&m.weight[k + 1], &m.weight[k], moved * sizeof m.weight[0]);
+        std::memmove(&m.child[k + 1], &m.child[k], moved * sizeof m.child[0]);
         m.weight[k] = f;
         m.child[k] = i;
     }

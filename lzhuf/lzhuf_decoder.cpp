@@ -241,8 +241,7 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
     uint32_t call = 0;        // the call in progress
     bool merged = false;      // it has merged its byte
     uint32_t boundary = first;  // a bit need from here on ends the call (first + 8 * call)
-    uint16_t crc = d.running_crc;
-    uint32_t checked = 0;  // bytes already in crc
+    const uint32_t last_boundary = first + 8 * last_call;
     uint32_t stop_call = 0;   // the call that ends the run ...
     uint32_t stop_at = 0;     // ... and, inside a step, the bit position of its end
 
@@ -266,34 +265,35 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
             unwritten = 0;
         }
     };
+    // Whether a call ends in a step follows the input bits, so a branch on
+    // it would be mispredicted about once per byte; the bookkeeping below is
+    // arithmetic, and its one branch (the run ends) is taken once per run.
+    //
     // Bit needs at positions from..to (to < from: none).  False when a call
     // ends at one of them and the run with it; stop_at is then that need.
     auto needs = [&](uint32_t from, uint32_t to) -> bool {
-        if (to + 1 <= from || to + 8 < boundary) return true;
-        merged = true;
-        if (to < boundary) return true;
-        if (produced >= limit) {
-            stop_call = call;
-        } else if (to >= first + 8 * last_call) {
-            stop_call = last_call;
-        } else {
-            call = (to - first) / 8 + 1;  // calls that end here produce nothing
-            boundary = first + 8 * call;
-            return true;
+        if (to + 1 <= from) return true;
+        merged = merged | (to + 8 >= boundary);
+        const bool ends = to >= boundary;
+        if (ends & ((produced >= limit) | (to >= last_boundary))) {
+            stop_call = produced >= limit ? call : last_call;
+            const uint32_t end = first + 8 * stop_call;
+            stop_at = end > from ? end : from;
+            return false;
         }
-        const uint32_t end = first + 8 * stop_call;
-        stop_at = end > from ? end : from;
-        return false;
+        // Calls that end here produce nothing; the next one merges at once.
+        call = ends ? (to - first) / 8 + 1 : call;
+        boundary = first + 8 * call;
+        return true;
     };
     // A stopping point; false when the run ends with it.
     auto stopping_point = [&]() -> bool {
-        if (!merged) return true;
-        if (produced >= limit || call == last_call) {
+        if (merged & ((produced >= limit) | (call == last_call))) {
             stop_call = call;
             return false;
         }
-        ++call;
-        boundary += 8;
+        call += static_cast<uint32_t>(merged);
+        boundary += 8 * static_cast<uint32_t>(merged);
         merged = false;
         return true;
     };
@@ -307,9 +307,6 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
                 window |= static_cast<uint64_t>(bytes[next++]) << (56 - (loaded - position));
                 loaded += 8;
             }
-            // Bytes up to the current call's are fed whatever happens next;
-            // checking them here lets the CRC overlap the decoding.
-            while (checked <= call) crc = crc16_update(crc, bytes[checked++]);
         }
         switch (state) {
         case SymbolStart:
@@ -412,8 +409,6 @@ run_over:
     d.write_pos = write_pos;
     d.output_count = produced;
     write_out(ring + unwritten, write_pos - unwritten, out);
-    while (checked <= stop_call) crc = crc16_update(crc, bytes[checked++]);
-    d.running_crc = crc;
     used = static_cast<int32_t>(stop_call) + 1;
     return produced;
 }
@@ -457,6 +452,7 @@ int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
     int32_t produced = 0;
     if (count - used > 1) {
         produced = decode_run(d, bytes + used, count - used, out, stream_length_limit(d), taken);
+        d.running_crc = crc16_update(d.running_crc, bytes + used, taken);
     } else {
         d.running_crc = crc16_update(d.running_crc, bytes[used]);
         produced = decode<false>(d, bytes + used, count - used, out, stream_length_limit(d), taken);
