@@ -16,6 +16,7 @@ void model_start(HuffmanModel& m) {
     }
     m.weight[NODE_COUNT] = GUARD_WEIGHT;
     m.parent[ROOT_NODE] = 0;
+    for (int16_t& hint : m.last_of_weight) hint = -1;
 }
 
 void model_rebuild(HuffmanModel& m) {
@@ -53,6 +54,49 @@ void model_rebuild(HuffmanModel& m) {
             m.parent[k] = m.parent[k + 1] = n;
         }
     }
+}
+
+namespace {
+
+// The highest node whose weight is still below k, searching up from
+// `first` (whose weight is below k).  Weights never decrease with the node
+// number and the guard stops the search, so the answer is the node before
+// the first weight of at least k; runs of equal weights can be hundreds of
+// nodes long, so the search gallops and then halves instead of stepping.
+int32_t last_node_below(const HuffmanModel& m, int32_t first, uint32_t k) {
+    int32_t low = first;  // weight[low] < k
+    int32_t step = 1;
+    while (k > m.weight[low + step]) {
+        low += step;
+        step *= 2;
+        if (low + step > NODE_COUNT) step = NODE_COUNT - low;
+    }
+    // weight[low] < k <= weight[low + step]
+    int32_t high = low + step;
+    while (high - low > 1) {
+        const int32_t middle = low + (high - low) / 2;
+        if (k > m.weight[middle]) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
+}
+
+}  // namespace
+
+int32_t model_swap_partner(HuffmanModel& m, int32_t c, uint32_t k) {
+    // Nodes c + 1 up to the partner all weigh k - 1.
+    const uint32_t old_weight = k - 1;
+    if (old_weight >= WEIGHT_HINTS) return last_node_below(m, c + 1, k);
+    int16_t& hint = m.last_of_weight[old_weight];
+    int32_t l = hint;
+    if (!(l > c && l < NODE_COUNT && m.weight[l] == old_weight && m.weight[l + 1] > old_weight)) {
+        l = last_node_below(m, c + 1, k);
+    }
+    hint = static_cast<int16_t>(l - 1);  // the run's new end once l moves up
+    return l;
 }
 
 void model_code(const HuffmanModel& m, int32_t symbol, uint32_t& bits, int32_t& length) {

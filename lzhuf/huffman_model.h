@@ -21,6 +21,12 @@ inline constexpr int32_t ROOT_NODE = NODE_COUNT - 1;         // the root is alwa
 inline constexpr uint32_t REBUILD_WEIGHT = 0x8000;  // root weight that triggers a rebuild
 inline constexpr uint32_t GUARD_WEIGHT = 0xFFFF;    // stored past the last node; stops searches
 
+// A young tree swaps a node on most updates, with runs of small equal
+// weights hundreds of nodes long to search; the same weight's run comes up
+// again and again, so remembering where it ended spares most searches.
+// Larger weights come in short runs, which the search finds quickly.
+inline constexpr int32_t WEIGHT_HINTS = 64;
+
 struct HuffmanModel {
     // weight[n]: weight of node n (leaf: count of its symbol; internal: sum of
     // its children).  weight[NODE_COUNT] is the guard.
@@ -31,6 +37,10 @@ struct HuffmanModel {
     // parent[n] for nodes; parent[NODE_COUNT + s] is the node holding symbol s.
     // parent[ROOT_NODE] stays 0, which ends every climb towards the root.
     int32_t parent[NODE_COUNT + SYMBOL_COUNT];
+    // last_of_weight[w] for small weights w: the node found last time as the
+    // highest one of weight w, or anything else.  Only a hint: it is checked
+    // before use, and the search runs when it does not hold.
+    int16_t last_of_weight[WEIGHT_HINTS];
 };
 
 void model_start(HuffmanModel& m);
@@ -44,31 +54,10 @@ void model_code(const HuffmanModel& m, int32_t symbol, uint32_t& bits, int32_t& 
 // The update runs once per decoded symbol; it is defined here so that it
 // is inlined into the decoding loop.
 
-// The highest node whose weight is still below k, searching up from
-// `first` (whose weight is below k).  Weights never decrease with the node
-// number and the guard stops the search, so the answer is the node before
-// the first weight of at least k; runs of equal weights can be hundreds of
-// nodes long, so the search gallops and then halves instead of stepping.
-inline int32_t model_last_node_below(const HuffmanModel& m, int32_t first, uint32_t k) {
-    int32_t low = first;  // weight[low] < k
-    int32_t step = 1;
-    while (k > m.weight[low + step]) {
-        low += step;
-        step *= 2;
-        if (low + step > NODE_COUNT) step = NODE_COUNT - low;
-    }
-    // weight[low] < k <= weight[low + step]
-    int32_t high = low + step;
-    while (high - low > 1) {
-        const int32_t middle = low + (high - low) / 2;
-        if (k > m.weight[middle]) {
-            low = middle;
-        } else {
-            high = middle;
-        }
-    }
-    return low;
-}
+// The node that node c, just counted up to weight k, swaps places with: the
+// highest node still of weight k - 1.  Out of line: most updates of a grown
+// tree never call it, and the counting loop stays small.
+int32_t model_swap_partner(HuffmanModel& m, int32_t c, uint32_t k);
 
 // Counts the symbol whose leaf is node c and every node above it.  When the
 // order breaks, the node swaps places with the highest node still of its
@@ -77,7 +66,7 @@ inline void model_count_from(HuffmanModel& m, int32_t c) {
     do {
         const uint32_t k = ++m.weight[c];
         if (k > m.weight[c + 1]) {
-            const int32_t l = model_last_node_below(m, c + 1, k);
+            const int32_t l = model_swap_partner(m, c, k);
             m.weight[c] = m.weight[l];
             m.weight[l] = k;
 
