@@ -14,6 +14,11 @@ namespace {
 // the position tail) or one for eight bits (the position head), so whole
 // steps are decoded first and checked afterwards; when a call boundary
 // inside a step ends the run, the step is taken back to that bit.
+// Bits a whole match can take at most (a walk under 24, 8, 6) plus 8, so
+// that a symbol decoded this far before the last call's boundary cannot even
+// merge the run's last byte.
+constexpr uint32_t FAR_FROM_END = 48;
+
 struct RunBits {
     uint32_t first;       // bits pending before the run
     uint32_t first_bits;  // those bits, the next one at bit 15
@@ -98,6 +103,23 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
         return true;
     };
 
+    // The match of `symbol` from `distance` + 1 places back.
+    auto copy_match = [&](uint32_t distance) {
+        const uint32_t from_pos = (write_pos - distance - 1) & RING_MASK;
+        const uint32_t length = static_cast<uint32_t>(symbol - MATCH_LENGTH_BIAS);
+        // Each character is read after the previous one is stored, so a copy
+        // that starts close behind write_pos repeats its own output.
+        if (write_pos + length < RING_SIZE && from_pos + length <= RING_SIZE) {
+            uint8_t* const to = d.text_ring + write_pos;
+            const uint8_t* const source_text = d.text_ring + from_pos;
+            for (uint32_t k = 0; k < length; ++k) to[k] = source_text[k];
+            write_pos += length;
+            produced += static_cast<int32_t>(length);
+        } else {
+            for (uint32_t k = 0; k < length; ++k) put(d.text_ring[(from_pos + k) & RING_MASK]);
+        }
+    };
+
     // A step takes at most 8 bits plus a walk of under 24 (weights below
     // 0x8000 keep the tree shallower than that).
     auto refill = [&]() {
@@ -133,6 +155,50 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
 
 symbol_start:
     refill();
+    if (position + FAR_FROM_END <= last_boundary && produced < limit) {
+        // Far from the run's end and below the limit no call can end the
+        // run, and which call is in progress after a step depends only on
+        // the position of the step's last bit need: so whole symbols are
+        // decoded here without any bookkeeping, and the call is worked out
+        // once afterwards.
+        do {
+            symbol = d.model.child[ROOT_NODE];
+            while (symbol < NODE_COUNT) {
+                symbol = d.model.child[symbol + static_cast<int32_t>(window >> 63)];
+                window <<= 1;
+                ++position;
+            }
+            symbol -= NODE_COUNT;
+            model_update(d.model, symbol);
+            if (symbol < 256) {
+                put(static_cast<uint8_t>(symbol));
+            } else {
+                refill();
+                const uint32_t b = static_cast<uint32_t>(window >> 56);
+                const uint32_t taken = position_length_table[b] - 2u;  // 1..6 more bits
+                const uint32_t code = static_cast<uint32_t>(window >> (56 - taken));
+                window <<= 8 + taken;
+                position += 8 + taken;
+                copy_match((static_cast<uint32_t>(position_high_table[b]) << 6) | (code & 0x3Fu));
+            }
+            refill();
+        } while (position + FAR_FROM_END <= last_boundary && produced < limit);
+        // The last bit need was at position - 1.  The one boundary in
+        // (last, last + 8] is the current call's if it has merged its byte,
+        // which then ended at this stopping point; the next call's boundary
+        // lies 8 further.  Otherwise the call goes on, its boundary that one.
+        const uint32_t last = position - 1;
+        const uint32_t next_boundary = last < first ? first : last + 8 - ((last - first) & 7u);
+        const bool ended = next_boundary <= last + 8;
+        if (ended && produced >= limit) {
+            stop_boundary = next_boundary;
+            state = SymbolStart;
+            goto run_over;
+        }
+        boundary = ended ? next_boundary + 8 : next_boundary;
+        merged = false;
+        if (position + FAR_FROM_END > last_boundary) refill();
+    }
     symbol = d.model.child[ROOT_NODE];
 symbol_walk: {
     const int32_t start_link = symbol;
@@ -196,20 +262,7 @@ position_low: {
         position += taken;
     }
     extra_bits = 0;
-    const uint32_t distance = (position_low & 0x3Fu) | position_high;
-    const uint32_t from_pos = (write_pos - distance - 1) & RING_MASK;
-    const uint32_t length = static_cast<uint32_t>(symbol - MATCH_LENGTH_BIAS);
-    // Each character is read after the previous one is stored, so a copy
-    // that starts close behind write_pos repeats its own output.
-    if (write_pos + length < RING_SIZE && from_pos + length <= RING_SIZE) {
-        uint8_t* const to = d.text_ring + write_pos;
-        const uint8_t* const source_text = d.text_ring + from_pos;
-        for (uint32_t k = 0; k < length; ++k) to[k] = source_text[k];
-        write_pos += length;
-        produced += static_cast<int32_t>(length);
-    } else {
-        for (uint32_t k = 0; k < length; ++k) put(d.text_ring[(from_pos + k) & RING_MASK]);
-    }
+    copy_match((position_low & 0x3Fu) | position_high);
     if (stopping_point()) goto symbol_start;
     state = SymbolStart;
 }
