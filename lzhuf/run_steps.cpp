@@ -18,6 +18,8 @@ namespace {
 // that a symbol decoded this far before the last call's boundary cannot even
 // merge the run's last byte.
 constexpr uint32_t FAR_FROM_END = 48;
+// Characters one symbol can produce at most: a match of 60.
+constexpr int64_t MAX_MATCH = 60;
 
 struct RunBits {
     uint32_t first;       // bits pending before the run
@@ -155,8 +157,8 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
 
 symbol_start:
     refill();
-    if (position + FAR_FROM_END <= last_boundary && produced < limit) {
-        // Far from the run's end and below the limit no call can end the
+    if (position + FAR_FROM_END <= last_boundary && static_cast<int64_t>(produced) + MAX_MATCH < limit) {
+        // Far from the run's end and from the limit no call can end the
         // run, and which call is in progress after a step depends only on
         // the position of the step's last bit need: so whole symbols are
         // decoded here without any bookkeeping, and the call is worked out
@@ -182,20 +184,20 @@ symbol_start:
                 copy_match((static_cast<uint32_t>(position_high_table[b]) << 6) | (code & 0x3Fu));
             }
             refill();
-        } while (position + FAR_FROM_END <= last_boundary && produced < limit);
-        // The last bit need was at position - 1.  The one boundary in
-        // (last, last + 8] is the current call's if it has merged its byte,
-        // which then ended at this stopping point; the next call's boundary
-        // lies 8 further.  Otherwise the call goes on, its boundary that one.
+        } while (position + FAR_FROM_END <= last_boundary && static_cast<int64_t>(produced) + MAX_MATCH < limit);
+        // The last bit need was at position - 1, and no call has merged its
+        // byte since then.  The first boundary past it, b, is either the
+        // boundary of a call that merged its byte and ended at this stopping
+        // point, or that of a call that has not merged its byte yet, whose
+        // boundary is then b + 8 (a call whose boundary is b has merged).
+        // Either way the call in progress now has the boundary b + 8.  Before
+        // the run's first boundary only the first call can be in progress.
         const uint32_t last = position - 1;
-        const uint32_t next_boundary = last < first ? first : last + 8 - ((last - first) & 7u);
-        const bool ended = next_boundary <= last + 8;
-        if (ended && produced >= limit) {
-            stop_boundary = next_boundary;
-            state = SymbolStart;
-            goto run_over;
+        if (last >= first) {
+            boundary = last + 16 - ((last - first) & 7u);
+        } else {
+            boundary = last + 8 >= first ? first + 8 : first;
         }
-        boundary = ended ? next_boundary + 8 : next_boundary;
         merged = false;
         if (position + FAR_FROM_END > last_boundary) refill();
     }

@@ -56,7 +56,15 @@ void expect_round_trip(const std::string& input, LzhufDecoder& d) {
     ASSERT_TRUE(fed.stream == input.substr(0, fed.stream.size()));
     ASSERT_TRUE(fed.console == fed.stream);
     ASSERT_EQ(fed.counts.back(), static_cast<int32_t>(fed.stream.size()));
-    for (size_t run : {2u, 3u, 7u, 256u}) expect_runs_match(d, message, fed, run);
+    // Bytes after the stream's end, as when a block goes on past it: runs
+    // must stop on the byte that completes the stream.
+    std::vector<uint8_t> followed = message;
+    followed.insert(followed.end(), 40, 0x5A);
+    const DecodeResult fed_followed = decode(d, followed);
+    for (size_t run : {2u, 3u, 7u, 256u}) {
+        expect_runs_match(d, message, fed, run);
+        expect_runs_match(d, followed, fed_followed, run);
+    }
 
     ASSERT_TRUE(decode(d, message, static_cast<int32_t>(input.size())).stream == input);
     const DecodeResult over = decode(d, message, static_cast<int32_t>(input.size()) + 1000);
