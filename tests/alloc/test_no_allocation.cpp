@@ -15,23 +15,18 @@
 namespace {
 
 // Runs velk_lzh on `capture` with the counter preloaded; returns the count.
+// The settings go into this process's environment only for the run, so the
+// common runner passes them on without knowing about them.
 long allocations_for(const std::string& capture) {
     TempDir dir;
     write_file(dir / "cap.txt", capture);
-    const std::string log = dir / "allocations";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.path().c_str()) != 0) _exit(127);
-        freopen("/dev/null", "w", stdout);
-        setenv("LD_PRELOAD", VELK_ALLOC_COUNTER, 1);
-        setenv("VELK_ALLOC_LOG", log.c_str(), 1);
-        execl(VELK_LZH_PATH, VELK_LZH_PATH, "cap.txt", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const std::string count = read_file(log);
+    setenv("LD_PRELOAD", VELK_ALLOC_COUNTER, 1);
+    setenv("VELK_ALLOC_LOG", (dir / "allocations").c_str(), 1);
+    const ProgramResult r = run_program(VELK_LZH_PATH, {"cap.txt"}, dir.path());
+    unsetenv("LD_PRELOAD");
+    unsetenv("VELK_ALLOC_LOG");
+    EXPECT_EQ(r.status, 0);
+    const std::string count = read_file(dir / "allocations");
     EXPECT_FALSE(count.empty()) << "the counter did not report";
     return count.empty() ? -1 : std::stol(count);
 }

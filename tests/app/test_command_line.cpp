@@ -93,6 +93,14 @@ TEST(CommandLine, ComInAnyCaseIsAPortEvenWhenSuchAFileExists) {
     }
 }
 
+TEST(CommandLine, PortArgumentIsReadToIts255thCharacterOnly) {
+    // 256 characters: the cut leaves "-000...0", port 0; the 256th would make it -5.
+    TempDir dir;
+    expect_result(run_velk(dir, {"COM-" + std::string(251, '0') + "5"}),
+                  BANNER + "\r\nTrying to open COM port 0...\r\nillegal comport number\nCan not open comport\n",
+                  STATUS_NO_PORT);
+}
+
 TEST(CommandLine, EveryByteValueOfTheCaptureReachesTheParser) {
     // A text payload carrying all 256 byte values: NUL, 0x1A and 0xFF must
     // all arrive, and a CR is shown on the console after an extra LF.

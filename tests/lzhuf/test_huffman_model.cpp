@@ -53,7 +53,7 @@ std::unique_ptr<HuffmanModel> fresh_model() {
 
 uint32_t leaf_weight(const HuffmanModel& m, int32_t symbol) { return m.weight[m.parent[symbol + NODE_COUNT]]; }
 
-TEST(HuffmanModel, StartTreeAndCodes) {
+TEST(HuffmanModel, StartTreeGivesNineBitCodesToTheFirst116Symbols) {
     auto m = fresh_model();
     EXPECT_EQ(m->child[ROOT_NODE], 624);
     EXPECT_EQ(m->weight[ROOT_NODE], 314u);

@@ -78,7 +78,7 @@ std::string random_bytes(std::mt19937& rng, size_t n) {
     return s;
 }
 
-TEST(LzhufRoundTrip, ShortAndMediumInputs) {
+TEST(LzhufRoundTrip, ShortAndMediumInputsComeBackWhole) {
     std::mt19937 rng(1);
     auto d = new_decoder();
     for (size_t n : {1u, 2u, 3u, 5u, 17u, 100u, 1000u, 4096u, 5000u}) {
@@ -96,7 +96,7 @@ TEST(LzhufRoundTrip, ShortAndMediumInputs) {
     expect_round_trip(ab, *d);
 }
 
-TEST(LzhufRoundTrip, LongInputsSpanSeveralRebuilds) {
+TEST(LzhufRoundTrip, LongInputsComeBackWholeAcrossSeveralRebuilds) {
     std::mt19937 rng(4);
     auto d = new_decoder();
     // 200 000 random bytes are 200 000 literal symbols: six rebuilds.

@@ -4,7 +4,7 @@
 
 // The rule, written out independently of the table builder: the first eight
 // bits pick a prefix length L by range, and each value owns 2^(8 - L) entries.
-TEST(PositionTables, FollowTheRule) {
+TEST(PositionTables, EveryEntryFollowsThePrefixLengthRule) {
     const int range_end[] = {0x20, 0x50, 0x90, 0xC0, 0xF0, 0x100};
     const int range_start[] = {0x00, 0x20, 0x50, 0x90, 0xC0, 0xF0};
     const int first_value[] = {0, 1, 4, 12, 24, 48};

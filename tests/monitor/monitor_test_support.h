@@ -1,22 +1,14 @@
-// Shared by the monitor tests: the four machines with their streams, and the
-// framer's milestone lines.
+// Shared by the monitor tests: the four machines with their streams.
 #pragma once
 
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "lzhuf/lzhuf_decoder.h"
 #include "monitor/monitor_parser.h"
 #include "monitor/payload_drain.h"
 #include "tests/support/stdout_capture.h"
-
-inline const std::string HEADER_FOUND =
-    "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
-inline const std::string COMPLETED = "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
-inline const std::string NOT_FOUND =
-    "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n";
 
 // The program's single instances, zeroed as at process start.
 struct Machines {
@@ -42,20 +34,12 @@ inline std::string take_unread(Machines& m) {
     return bytes;
 }
 
-inline bool is_prefix(const std::string& part, const std::string& whole) {
-    return whole.compare(0, part.size(), part) == 0;
+// Payload bytes into the ring, then drained through the framer; returns
+// what was printed.
+inline std::string frame(Machines& m, const uint8_t* bytes, size_t count) {
+    StdoutCapture out;
+    for (size_t i = 0; i < count; ++i) ring_append(m.ring, bytes[i]);
+    drain_payload_ring(m.ring, m.framer, m.decoder, m.payload_file);
+    return out.stop();
 }
-
-// What stands between each header line of a payload file and the
-// completion or stop line after it (or the file's end), from `from` on.
-inline std::vector<std::string> messages_in(const std::string& file, size_t from = 0) {
-    std::vector<std::string> found;
-    while ((from = file.find(HEADER_FOUND, from)) != std::string::npos) {
-        from += HEADER_FOUND.size();
-        const size_t end = std::min(file.find(COMPLETED, from), file.find(NOT_FOUND, from));
-        found.push_back(file.substr(from, end == std::string::npos ? std::string::npos : end - from));
-        if (end == std::string::npos) break;
-        from = end;
-    }
-    return found;
-}
+inline std::string frame(Machines& m, const std::vector<uint8_t>& bytes) { return frame(m, bytes.data(), bytes.size()); }

@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Mutation check: plants deliberate faults one at a time in a scratch copy of
+# the tree (build-mutants/tree, never the working tree), builds the release
+# preset there and runs ctest, and records which tests fail for each fault.
+# A fault that no test notices is reported as NOT CAUGHT.
+#
+#   tools/mutation_check.sh [-r REF] [-o TABLE] [-t SECONDS] [NAME...]
+#
+# The tree checked is the working tree, or with -r the commit REF (e.g. main
+# before a rework of the tests).  Each test may take -t seconds (default 45;
+# a fault can make a test hang).  With names, only those faults are
+# planted; `-l` lists them.  The table
+# (Markdown) goes to standard output and, with -o, to a file.  A fault whose
+# text no longer matches the source is reported as STALE: update its edit.
+# The build and ctest run with -j2 (VELK_JOBS changes that); one fault at a
+# time, so the machine is never asked for more than one build.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+scratch="${root}/build-mutants/tree"
+jobs="${VELK_JOBS:-2}"
+test_timeout=45
+table_file=""
+ref=""
+
+# name | file | perl substitution (applied to the whole file) | the fault
+faults=(
+  "rebuild_late|lzhuf/huffman_model.cpp|s/m\.weight\[ROOT_NODE\] == REBUILD_WEIGHT/m.weight[ROOT_NODE] > REBUILD_WEIGHT/g|the model's rebuild one update late"
+  "swap_partner|lzhuf/huffman_model.cpp|s/last_node_below\(m, c \+ 1, k\);/last_node_below(m, c + 1, k) - 1;/|the swap partner one node below the right one"
+  "position_row|lzhuf/position_tables.h|s/\{0x50, 4, 8, 5\}/{0x50, 5, 8, 5}/|the position high table one too high in its third row"
+  "copy_early_read|lzhuf/lzhuf_decoder.cpp|s/for \(int32_t k = 0; k < copied; \+\+k\) \{\n(\s*)emit\(d, d\.text_ring\[\(start \+ static_cast<uint32_t>\(k\)\) & RING_MASK\], out\);/uint8_t staged[256];\n\$1for (int32_t k = 0; k < copied; ++k) staged[k] = d.text_ring[(start + static_cast<uint32_t>(k)) & RING_MASK];\n\$1for (int32_t k = 0; k < copied; ++k) {\n\$1    emit(d, staged[k], out);/|the match copy reading its source before the previous character is stored"
+  "look_back|monitor/message_framer.h|s/HEADER_LOOK_BACK = 25;/HEADER_LOOK_BACK = 24;/|the framer's 25-byte look-back into the ring one short"
+  "stx_zero|monitor/message_framer.cpp|s/f\.block_left = length == 0 \? FULL_BLOCK : length;/f.block_left = length;/|an STX length byte of 0 taken as 0 instead of 256"
+  "finish_bit|lzhuf/lzhuf_decoder.cpp|s/return count >= n;/return count > n;/|finish taking one bit too few"
+  "crc_init|lzhuf/lzhuf_decoder.cpp|s/d\.running_crc = 0;/d.running_crc = 0xFFFF;/|the stream CRC starting at 0xFFFF"
+  "argument_256|app/main.cpp|s/i < sizeof argument_copy - 1 &&/i < sizeof argument_copy \&\&/|the argument copy taking 256 characters"
+  "separator_bare|app/live_run.cpp|s/\"\\\\r\\\\n\\\\r\\\\n(=+)\"\n\s*\"\\\\r\\\\n\\\\r\\\\n\";/\"\$1\";/|the live run's separator written without its blank lines"
+  "watchdog_299|app/live_run.cpp|s/SILENCE_LIMIT = 300;/SILENCE_LIMIT = 299;/|the silence watchdog at 299 passes"
+  "payload_w|app/live_run.cpp|s/fopen\(PAYLOAD_FILE_NAME, \"ab\"\)/fopen(PAYLOAD_FILE_NAME, \"wb\")/|the live run's payload file opened \"w\" instead of \"a\""
+)
+
+usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+while getopts "r:o:t:lh" opt; do
+  case "$opt" in
+    r) ref="$OPTARG" ;;
+    o) table_file="$OPTARG" ;;
+    t) test_timeout="$OPTARG" ;;
+    l) for f in "${faults[@]}"; do IFS='|' read -r n _ _ d <<<"$f"; printf '%-16s %s\n' "$n" "$d"; done; exit 0 ;;
+    *) usage ;;
+  esac
+done
+shift $((OPTIND - 1))
+wanted=("$@")
+
+selected() {
+  ((${#wanted[@]} == 0)) && return 0
+  local w
+  for w in "${wanted[@]}"; do [[ "$w" == "$1" ]] && return 0; done
+  return 1
+}
+
+# The scratch copy: the working tree, tracked and untracked files alike
+# (ignored ones such as build/ left out), or the commit REF.  Files that did
+# not change keep their time stamps, so a rerun rebuilds only what differs.
+mkdir -p "$scratch"
+src="$root"
+if [[ -n "$ref" ]]; then
+  src="${root}/build-mutants/source"
+  rm -rf "$src" && mkdir -p "$src"
+  git -C "$root" archive "$ref" | tar -x -C "$src"
+  (cd "$src" && find . -type f -printf '%P\0') >"${root}/build-mutants/files"
+else
+  (cd "$root" && git ls-files -co --exclude-standard -z) >"${root}/build-mutants/files"
+fi
+while IFS= read -r -d '' f; do
+  [[ -f "${src}/${f}" ]] || continue
+  mkdir -p "${scratch}/$(dirname "$f")"
+  cmp -s "${src}/${f}" "${scratch}/${f}" || cp "${src}/${f}" "${scratch}/${f}"
+done <"${root}/build-mutants/files"
+# Files the tree no longer has must not linger in the copy.
+(cd "$scratch" && find . -path ./build -prune -o -type f -printf '%P\0') | while IFS= read -r -d '' f; do
+  [[ -f "${src}/${f}" ]] || rm -f "${scratch}/${f}"
+done
+
+log="${root}/build-mutants/log"
+: >"$log"
+build() { (cd "$scratch" && cmake --preset release && cmake --build --preset release -j "$jobs") >>"$log" 2>&1; }
+# Runs the suite; prints the failed tests, one per line.
+failed_tests() {
+  local dir="${scratch}/build/release"
+  rm -f "${dir}/Testing/Temporary/LastTestsFailed.log"
+  # In a process group of its own, so whatever a timed-out test left
+  # running is ended with it.
+  (cd "$scratch" && setsid bash -c 'echo $$ >../ctest.pgid; exec ctest --preset release -j "$1" --timeout "$2"' \
+    _ "$jobs" "$test_timeout") >>"$log" 2>&1 || true
+  kill -KILL -- "-$(cat "${scratch}/../ctest.pgid")" 2>/dev/null || true
+  if [[ -f "${dir}/Testing/Temporary/LastTestsFailed.log" ]]; then
+    cut -d: -f2- "${dir}/Testing/Temporary/LastTestsFailed.log"
+  fi
+}
+
+echo "building the unchanged tree ${ref:-(working tree)} in ${scratch}" >&2
+build || { echo "the unchanged tree does not build; see ${log}" >&2; exit 1; }
+baseline="$(failed_tests)"
+if [[ -n "$baseline" ]]; then
+  echo "tests failing without any fault (left out of the table):" >&2
+  echo "$baseline" >&2
+fi
+
+table="| fault | what it does | failing tests |"$'\n'"|---|---|---|"$'\n'
+missed=0
+for f in "${faults[@]}"; do
+  IFS='|' read -r name file subst description <<<"$f"
+  selected "$name" || continue
+  echo "fault ${name}: ${description}" >&2
+  target="${scratch}/${file}"
+  pristine="${src}/${file}"
+  echo "=== fault ${name}" >>"$log"
+  if ! perl -0pi -e "$subst" "$target" || cmp -s "$pristine" "$target"; then
+    result="STALE (the edit no longer matches ${file})"
+    missed=1
+  elif ! build; then
+    result="BUILD FAILED (see build-mutants/log)"
+    missed=1
+  else
+    caught="$(failed_tests | grep -vxF -f <(printf '%s\n' "$baseline") || true)"
+    if [[ -z "$caught" ]]; then
+      result="NOT CAUGHT"
+      missed=1
+    else
+      result="$(echo "$caught" | sed 's/^/`/; s/$/`/' | paste -sd, - | sed 's/,/, /g')"
+    fi
+  fi
+  cp "$pristine" "$target"  # a fresh time stamp, so the next build takes it
+  table+="| ${name} | ${description} | ${result} |"$'\n'
+  echo "  ${result}" >&2
+done
+build || true  # leave the scratch build matching the tree
+
+printf '%s' "$table"
+[[ -n "$table_file" ]] && printf '%s' "$table" >"$table_file"
+exit "$missed"
