@@ -8,6 +8,7 @@
 
 #include "app/checked_output.h"
 #include "app/instances.h"
+#include "app/silence_watchdog.h"
 #include "app/port_recovery.h"
 #include "app/stream_buffers.h"
 #include "platform/console_keys.h"
@@ -20,14 +21,11 @@ constexpr char SERIAL_MODE[] = "8N1";
 constexpr char PAYLOAD_FILE_NAME[] = "velk_payload_data.txt";
 constexpr char ORIGINAL_DATA_FILE_NAME[] = "velk_original_data.txt";
 constexpr DWORD LISTEN_READ_SIZE = 4095;
-// Listening passes without a payload byte reaching the framer before a
-// message in progress is abandoned: 300 passes of 200 ms, about a minute.
-constexpr int32_t SILENCE_LIMIT = 300;
 
 char command_buffer[256];
 uint8_t receive_buffer[4096];
 DWORD byte_count;
-int32_t silence_counter;
+SilenceWatchdog silence_watchdog;
 // Both files are written to the end even after a failure, which is reported
 // once; the run then ends with the status of the file that failed.
 WatchedFile payload_output{nullptr, PAYLOAD_FILE_NAME, -3, false};
@@ -93,7 +91,7 @@ bool take_arrived(uint32_t port_index) {
     if (byte_count > LISTEN_READ_SIZE) byte_count = 0;
     if (byte_count > 0) {
         if (original_data_file) std::fwrite(receive_buffer, 1, byte_count, original_data_file);
-        if (feed_single_in_arrival_order(receive_buffer, static_cast<int32_t>(byte_count)) > 0) silence_counter = 0;
+        if (feed_single_in_arrival_order(receive_buffer, static_cast<int32_t>(byte_count)) > 0) watchdog_heard(silence_watchdog);
         // A recording survives a crash or a pulled plug up to the last pass.
         flush_watched(original_output);
         flush_watched(payload_output);
@@ -141,8 +139,7 @@ bool listening_pass(uint32_t port_index) {
     if (!take_arrived(port_index)) return false;
 
     Sleep(100);
-    if (silence_counter < INT32_MAX) ++silence_counter;
-    if (silence_counter > SILENCE_LIMIT && message_framer.state != SeekHeader) {
+    if (watchdog_pass(silence_watchdog, message_framer.state != SeekHeader)) {
         restart(message_framer);
         std::printf("\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n");
         std::fflush(stdout);

@@ -1,5 +1,7 @@
 #include "lzhuf/huffman_model.h"
 
+#include <cstring>
+
 void model_start(HuffmanModel& m) {
     for (int32_t s = 0; s < SYMBOL_COUNT; ++s) {
         m.weight[s] = 1;
@@ -14,6 +16,7 @@ void model_start(HuffmanModel& m) {
     }
     m.weight[NODE_COUNT] = GUARD_WEIGHT;
     m.parent[ROOT_NODE] = 0;
+    for (int16_t& hint : m.last_of_weight) hint = -1;
 }
 
 void model_rebuild(HuffmanModel& m) {
@@ -35,10 +38,11 @@ void model_rebuild(HuffmanModel& m) {
         int32_t k = j - 1;
         while (f < m.weight[k]) --k;
         ++k;
-        for (int32_t n = j; n > k; --n) {
-            m.weight[n] = m.weight[n - 1];
-            m.child[n] = m.child[n - 1];
-        }
+        // One block move per array: this runs for every internal node of
+        // every rebuild, over up to hundreds of entries.
+        const size_t moved = static_cast<size_t>(j - k);
+        std::memmove(&m.weight[k + 1], &m.weight[k], moved * sizeof m.weight[0]);
+        std::memmove(&m.child[k + 1], &m.child[k], moved * sizeof m.child[0]);
         m.weight[k] = f;
         m.child[k] = i;
     }
@@ -59,7 +63,7 @@ namespace {
 // number and the guard stops the search, so the answer is the node before
 // the first weight of at least k; runs of equal weights can be hundreds of
 // nodes long, so the search gallops and then halves instead of stepping.
-inline int32_t last_node_below(const HuffmanModel& m, int32_t first, uint32_t k) {
+int32_t last_node_below(const HuffmanModel& m, int32_t first, uint32_t k) {
     int32_t low = first;  // weight[low] < k
     int32_t step = 1;
     while (k > m.weight[low + step]) {
@@ -82,55 +86,17 @@ inline int32_t last_node_below(const HuffmanModel& m, int32_t first, uint32_t k)
 
 }  // namespace
 
-namespace {
-
-// Counts the symbol whose leaf is node c and every node above it.  When the
-// order breaks, the node swaps places with the highest node still of its
-// old weight, together with its subtree.
-//
-// `path` (may be null) holds the nodes from the root down to c as the
-// decoder's walk met them: while nothing has been swapped, the next node up
-// is known without waiting for parent[], which is most of the cost of an
-// update.  After a swap the path above no longer applies.
-inline void count_from(HuffmanModel& m, int32_t c, const int32_t* path, int32_t depth) {
-    do {
-        const uint32_t k = ++m.weight[c];
-        if (k > m.weight[c + 1]) {
-            const int32_t l = last_node_below(m, c + 1, k);
-            m.weight[c] = m.weight[l];
-            m.weight[l] = k;
-
-            const int32_t a = m.child[c];
-            m.parent[a] = l;
-            if (a < NODE_COUNT) m.parent[a + 1] = l;
-            const int32_t b = m.child[l];
-            m.child[l] = a;
-            m.parent[b] = c;
-            if (b < NODE_COUNT) m.parent[b + 1] = c;
-            m.child[c] = b;
-            c = m.parent[l];
-            path = nullptr;
-        } else if (path) {
-            c = depth > 0 ? path[--depth] : 0;
-        } else {
-            c = m.parent[c];
-        }
-    } while (c != 0);
-}
-
-}  // namespace
-
-void model_update(HuffmanModel& m, int32_t symbol) {
-    if (m.weight[ROOT_NODE] == REBUILD_WEIGHT) model_rebuild(m);
-    count_from(m, m.parent[symbol + NODE_COUNT], nullptr, 0);
-}
-
-void model_update_along(HuffmanModel& m, int32_t symbol, const int32_t* path, int32_t length) {
-    if (m.weight[ROOT_NODE] == REBUILD_WEIGHT) {
-        model_rebuild(m);  // the walk's path is gone with the old tree
-        path = nullptr;
+int32_t model_swap_partner(HuffmanModel& m, int32_t c, uint32_t k) {
+    // Nodes c + 1 up to the partner all weigh k - 1.
+    const uint32_t old_weight = k - 1;
+    if (old_weight >= WEIGHT_HINTS) return last_node_below(m, c + 1, k);
+    int16_t& hint = m.last_of_weight[old_weight];
+    int32_t l = hint;
+    if (!(l > c && l < NODE_COUNT && m.weight[l] == old_weight && m.weight[l + 1] > old_weight)) {
+        l = last_node_below(m, c + 1, k);
     }
-    count_from(m, m.parent[symbol + NODE_COUNT], path, length - 1);
+    hint = static_cast<int16_t>(l - 1);  // the run's new end once l moves up
+    return l;
 }
 
 void model_code(const HuffmanModel& m, int32_t symbol, uint32_t& bits, int32_t& length) {

@@ -55,10 +55,6 @@ inline constexpr uint32_t RING_MASK = RING_SIZE - 1;
 inline constexpr uint32_t RING_PREFILL = RING_SIZE - 60;  // 4036: spaces before it
 inline constexpr int32_t HEADER_BYTES = 6;                // skipped at the stream start
 inline constexpr int32_t MATCH_LENGTH_BIAS = 253;         // match length = symbol - 253
-// A walk meets at most one node per level, and a tree of 314 leaves has
-// fewer than 314 levels.
-inline constexpr int32_t WALK_PATH_SIZE = SYMBOL_COUNT;
-
 enum LzhufState : uint32_t {
     Init = 0,          // first byte of a stream: initialise, count it as header byte 1
     SkipHeader = 1,    // header bytes 2..6, consumed unread
@@ -82,11 +78,6 @@ struct LzhufDecoder {
     uint16_t stream_crc;    // header bytes 1-2: the sender's CRC of the rest
     uint32_t stream_length; // header bytes 3-6: the uncompressed length
     uint16_t running_crc;   // CRC over every byte fed from the third on
-    bool byte_taken;        // this call's byte has been merged
-    // Nodes met by the current walk, root first, so the model update after
-    // it needs no climb through parent[].
-    int32_t walk_path[WALK_PATH_SIZE];
-    int32_t walk_length;
     uint8_t text_ring[RING_SIZE];
     HuffmanModel model;
 };

@@ -174,6 +174,43 @@ inline void step(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V
     }
 }
 
+// Whole "HH " triples from a pair's first digit on, as long as the count
+// leaves room after them and no '#' is in reach: the end marker then cannot
+// be seen, so only the pairs matter.  The same as stepping through them one
+// by one; returns where the one-by-one steps go on.
+inline const uint8_t* hex_triples(MonitorParser& p, PayloadRing& ring, Live& v, const uint8_t* chars,
+                                  const uint8_t* end) {
+    if (v.hex_phase != 0) return chars;
+    int64_t triples = (end - chars) / 3;
+    const int64_t room = (static_cast<int64_t>(v.chars_left) - 1) / 3;
+    if (room < triples) triples = room;
+    if (triples <= 0) return chars;
+    for (int32_t k = 1; k <= PAYLOAD_WINDOW; ++k) {
+        if (char_back(p, v.recent_pos, k) == '#') return chars;
+    }
+    const size_t length = static_cast<size_t>(triples) * 3;
+    if (const void* hash = std::memchr(chars, '#', length)) {
+        triples = (static_cast<const uint8_t*>(hash) - chars) / 3;
+        if (triples == 0) return chars;
+    }
+    const int32_t taken = static_cast<int32_t>(triples) * 3;
+    for (const uint8_t* c = chars; c != chars + taken; c += 3) append(ring, v, hex_pair_value(c[0], c[1]));
+    v.chars_left -= taken;
+    // The look-back keeps the last 256 characters, as one by one would: in
+    // at most two pieces, split where the look-back wraps.
+    const int32_t kept = taken < RECENT_CHARS_SIZE ? taken : RECENT_CHARS_SIZE;
+    const uint8_t* const from = chars + taken - kept;
+    const uint8_t at = static_cast<uint8_t>(v.recent_pos + taken - kept);
+    const int32_t before_wrap = RECENT_CHARS_SIZE - at < kept ? RECENT_CHARS_SIZE - at : kept;
+    std::memcpy(p.recent_chars + at, from, static_cast<size_t>(before_wrap));
+    std::memcpy(p.recent_chars, from + before_wrap, static_cast<size_t>(kept - before_wrap));
+    v.recent_pos = static_cast<uint8_t>(v.recent_pos + taken);
+    p.match_window[0] = static_cast<char>(chars[taken - 3]);
+    p.match_window[1] = static_cast<char>(chars[taken - 2]);
+    p.match_window[2] = '\0';
+    return chars + taken;
+}
+
 }  // namespace
 
 void feed_char(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, uint8_t c) {
@@ -194,6 +231,8 @@ void feed_chars(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_fil
         // Hex payloads are most of a busy channel's text.  In a loop of their
         // own, the few fields they touch stay in registers.
         do {
+            chars = hex_triples(parser, ring, v, chars, end);
+            if (chars == end) break;
             const uint8_t c = *chars++;
             parser.recent_chars[v.recent_pos] = c;
             v.recent_pos = static_cast<uint8_t>(v.recent_pos + 1);

@@ -2,7 +2,8 @@
 // byte-fed decoder exactly as the monitor path drives it.
 //
 //   lzhuf_tool pack IN OUT      compress IN into the message format
-//   lzhuf_tool unpack IN OUT    feed IN's bytes one per call to the decoder;
+//   lzhuf_tool unpack IN OUT    feed IN's bytes to the decoder (in block
+//                               runs, which give what one per call gives);
 //                               OUT receives what the decoder writes to its
 //                               stream.  The decoder's console copy is
 //                               discarded unless --show is given.
@@ -33,6 +34,18 @@ namespace {
 
 LzhufDecoder decoder;  // large: keep it out of the stack
 uint8_t chunk[1 << 16];
+
+// Every byte, in runs as block data is handed over: the same counts and
+// text as one per call.  A run stops after the byte that completes the
+// stream, and the next one takes the rest.
+void feed_all(const uint8_t* bytes, size_t count, std::FILE* out) {
+    for (size_t at = 0; at < count;) {
+        const size_t run = count - at < 256 ? count - at : 256;
+        int32_t used = 0;
+        feed_bytes(decoder, bytes + at, static_cast<int32_t>(run), out, used);
+        at += static_cast<size_t>(used);
+    }
+}
 
 int usage() {
     std::printf("usage: lzhuf_tool pack IN OUT\n"
@@ -92,7 +105,7 @@ int unpack(const char* in_name, const char* out_name, bool show) {
     restart(decoder);
     size_t got = 0;
     while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        for (size_t i = 0; i < got; ++i) feed_byte(decoder, chunk[i], out);
+        feed_all(chunk, got, out);
     }
     std::fclose(in);
     return std::fclose(out) == 0 ? 0 : 1;
@@ -113,7 +126,7 @@ int check(const char* in_name) {
     const int console = dup(fileno(stdout));
     if (console < 0 || dup2(fileno(sink), fileno(stdout)) < 0) return 2;
     restart(decoder);
-    for (const uint8_t byte : data) feed_byte(decoder, byte, sink);
+    feed_all(data.data(), data.size(), sink);
     finish(decoder, sink, stream_length_limit(decoder));
     std::fflush(stdout);
     dup2(console, fileno(stdout));

@@ -34,7 +34,7 @@ faults=(
   "crc_init|lzhuf/lzhuf_decoder.cpp|s/d\.running_crc = 0;/d.running_crc = 0xFFFF;/|the stream CRC starting at 0xFFFF"
   "argument_256|app/main.cpp|s/i < sizeof argument_copy - 1 &&/i < sizeof argument_copy \&\&/|the argument copy taking 256 characters"
   "separator_bare|app/live_run.cpp|s/\"\\\\r\\\\n\\\\r\\\\n(=+)\"\n\s*\"\\\\r\\\\n\\\\r\\\\n\";/\"\$1\";/|the live run's separator written without its blank lines"
-  "watchdog_299|app/live_run.cpp|s/SILENCE_LIMIT = 300;/SILENCE_LIMIT = 299;/|the silence watchdog at 299 passes"
+  "watchdog_299|app/silence_watchdog.h|s/SILENCE_LIMIT = 300;/SILENCE_LIMIT = 299;/|the silence watchdog at 299 passes"
   "payload_w|app/live_run.cpp|s/fopen\(PAYLOAD_FILE_NAME, \"ab\"\)/fopen(PAYLOAD_FILE_NAME, \"wb\")/|the live run's payload file opened \"w\" instead of \"a\""
 )
 

@@ -227,10 +227,14 @@ protected:
         }
         return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
+    // The port goes away for good, as an unplugged adapter's device node
+    // does: a link left behind could meet another test's new terminal of the
+    // same number and look like the port coming back.
     void kill_simulator() {
         ASSERT_EQ(kill(simulator_, SIGKILL), 0);
         waitpid(simulator_, nullptr, 0);
         simulator_ = -1;
+        std::remove(path("ttyS2").c_str());
     }
 
     TempDir dir_;

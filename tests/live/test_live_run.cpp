@@ -5,6 +5,7 @@
 #include <string>
 
 
+#include "app/silence_watchdog.h"
 #include "tests/live/live_rig.h"
 
 namespace live {
@@ -176,6 +177,19 @@ TEST_F(LiveRun, StopSignalsEndTheRunLikeAKey) {
         expect_clean_end();
         EXPECT_EQ(file("received.bin"), all_commands(3));
     }
+}
+
+// The count behind "about a minute": the end-to-end run below cannot tell
+// 300 passes from 299.
+TEST(SilenceWatchdog, ActsOnThe301stSilentPassAndOnlyDuringAMessage) {
+    SilenceWatchdog w{};
+    for (int32_t pass = 1; pass <= 300; ++pass) ASSERT_FALSE(watchdog_pass(w, true)) << pass;
+    EXPECT_FALSE(watchdog_pass(w, false)) << "no message in progress";
+    EXPECT_TRUE(watchdog_pass(w, true));
+    watchdog_heard(w);
+    EXPECT_FALSE(watchdog_pass(w, true));
+    w.silent_passes = INT32_MAX;  // days of silence
+    EXPECT_TRUE(watchdog_pass(w, true));
 }
 
 TEST_F(LiveRun, WatchdogAbandonsAStalledMessageAndTheNextOneDecodes) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <utility>
 
 #include "tests/lzhuf/decode_helpers.h"
 #include "tests/support/sample_text.h"
@@ -18,6 +20,26 @@ namespace {
 // With finish and the input's length as limit the whole input comes back;
 // with a larger limit only the zero padding (under 8 bits: no match, at most
 // 7 literals) can add to it.
+// Block data comes in runs, decoded by a path of its own: each run must end
+// with the count that one byte per call gives after the run's last byte,
+// and the text must be the same.
+void expect_runs_match(LzhufDecoder& d, const std::vector<uint8_t>& message, const DecodeResult& fed, size_t run) {
+    TempStream out;
+    StdoutCapture console;
+    restart(d);
+    std::vector<std::pair<size_t, int32_t>> ends;
+    for (size_t at = 0; at < message.size();) {
+        int32_t used = 0;
+        const int32_t count = feed_bytes(d, message.data() + at, static_cast<int32_t>(std::min(run, message.size() - at)),
+                                         out.get(), used);
+        at += static_cast<size_t>(used);
+        ends.emplace_back(at, count);
+    }
+    ASSERT_TRUE(console.stop() == fed.console);
+    ASSERT_TRUE(out.contents() == fed.stream);
+    for (const auto& [end, count] : ends) ASSERT_EQ(count, fed.counts[end - 1]) << "run of " << run << " to " << end;
+}
+
 void expect_round_trip(const std::string& input, LzhufDecoder& d) {
     std::vector<EncodedStep> steps;
     const std::vector<uint8_t> message = lzhuf_compress(bytes_of(input).data(), input.size(), &steps);
@@ -34,6 +56,15 @@ void expect_round_trip(const std::string& input, LzhufDecoder& d) {
     ASSERT_TRUE(fed.stream == input.substr(0, fed.stream.size()));
     ASSERT_TRUE(fed.console == fed.stream);
     ASSERT_EQ(fed.counts.back(), static_cast<int32_t>(fed.stream.size()));
+    // Bytes after the stream's end, as when a block goes on past it: runs
+    // must stop on the byte that completes the stream.
+    std::vector<uint8_t> followed = message;
+    followed.insert(followed.end(), 40, 0x5A);
+    const DecodeResult fed_followed = decode(d, followed);
+    for (size_t run : {2u, 3u, 7u, 256u}) {
+        expect_runs_match(d, message, fed, run);
+        expect_runs_match(d, followed, fed_followed, run);
+    }
 
     ASSERT_TRUE(decode(d, message, static_cast<int32_t>(input.size())).stream == input);
     const DecodeResult over = decode(d, message, static_cast<int32_t>(input.size()) + 1000);
