@@ -18,7 +18,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,7 +140,7 @@ protected:
         // A killed simulator's link may name a pseudo-terminal that is
         // another one's by now: the wait below must see this simulator's.
         std::remove(path("ttyS2").c_str());
-        simulator_ = spawn(args, -1);
+        simulator_ = spawn(args, -1, ".simulator_out", ".simulator_err");
         ASSERT_TRUE(wait_until([&] { return file_exists(path("ttyS2")); }, 3000)) << "simulator offers no port";
     }
 
@@ -153,14 +152,14 @@ protected:
         if (keys_ >= 0) close(keys_);
         keys_ = ends[1];
         args.insert(args.begin(), fast ? VELK_LZH_TESTDEV_FAST : VELK_LZH_TESTDEV);
-        program_ = spawn(args, ends[0]);
+        program_ = spawn(args, ends[0], ".stdout", ".stderr");
         close(ends[0]);
     }
 
     // The program as a shell starts it in a terminal: `terminal` is its
     // standard input and controlling terminal; its console is `console`.
     void start_program_on_terminal(int terminal, int console) {
-        program_ = spawn({VELK_LZH_TESTDEV, "COM3"}, terminal, console);
+        program_ = spawn({VELK_LZH_TESTDEV, "COM3"}, terminal, ".stdout", ".stderr", console);
     }
 
     std::string console() const { return file(".stdout"); }
@@ -226,33 +225,18 @@ protected:
     TempDir dir_;
 
 private:
-    // fork + exec in the test's directory; standard input from `input`, or
-    // /dev/null when it is -1; output to .stdout unless `console` is given,
-    // which makes `input` the controlling terminal.  The output files are
-    // emptied here, not in the child, so the test never reads an earlier
-    // run's output as this one's.
-    pid_t spawn(const std::vector<std::string>& args, int input, int console = -1) const {
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        const bool program = input >= 0;  // the simulator's output goes elsewhere
-        const std::string out_name = program ? ".stdout" : ".simulator_out";
-        const std::string err_name = program ? ".stderr" : ".simulator_err";
-        write_file(path(out_name), "");
-        write_file(path(err_name), "");
-        std::fflush(nullptr);
-        const pid_t pid = fork();
-        if (pid != 0) return pid;
-        const int in = program ? input : open("/dev/null", O_RDONLY);
-        const int out = console >= 0 ? console : open(path(out_name).c_str(), O_WRONLY);
-        if (console >= 0 && (setsid() < 0 || ioctl(in, TIOCSCTTY, 0) != 0)) _exit(127);
-        const int err = open(path(err_name).c_str(), O_WRONLY);
-        if (chdir(dir_.path().c_str()) != 0 || in < 0 || out < 0 || err < 0) _exit(127);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
+    // Output files are emptied here, before the child starts, so the test
+    // never reads an earlier run's output as this one's.
+    pid_t spawn(const std::vector<std::string>& args, int input, const std::string& out_name,
+                const std::string& err_name, int console = -1) const {
+        const auto create = [&](const std::string& name) {
+            return open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        };
+        const int out = console >= 0 ? console : create(out_name), err = create(err_name);
+        const pid_t pid = ::start_program(args, dir_.path(), input, out, err, console >= 0);
+        if (console < 0) close(out);
+        close(err);
+        return pid;
     }
 
     static int wait_exit(pid_t& pid, int ms) {

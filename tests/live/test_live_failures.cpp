@@ -114,36 +114,6 @@ TEST_F(LiveRun, PortLostForTwoSecondsComesBackAndTheModemIsStartedAgain) {
     expect_cut_then_whole(file("velk_payload_data.txt"), cut, next);
 }
 
-TEST_F(LiveRun, WaitingForALostPortUsesNoCpuAndAKeyOrSigtermEndsIt) {
-    // Killing the simulator takes the port away for good.  The stop command
-    // has no port to go to, so the modem never gets it.
-    for (const bool by_key : {true, false}) {
-        SCOPED_TRACE(by_key ? "key" : "SIGTERM");
-        start_simulator({"--start-delay", "0"});
-        start_program({"COM3"});
-        ASSERT_TRUE(console_shows(LISTENING)) << console();
-        kill_simulator();
-        ASSERT_TRUE(console_shows(LOST, 3000)) << console();
-
-        const double cpu_before = program_cpu_s();
-        std::this_thread::sleep_for(milliseconds(2000));
-        const double cpu_s = program_cpu_s() - cpu_before;
-        std::printf("CPU while waiting 2 s for the port: %.3f s\n", cpu_s);
-        EXPECT_LT(cpu_s, 0.05) << "a wait of a few tries a second, not a busy loop";
-
-        const auto asked = Clock::now();
-        if (by_key) {
-            press_key();
-        } else {
-            signal_program(SIGTERM);
-        }
-        expect_clean_end();
-        EXPECT_LT(Clock::now() - asked, milliseconds(1000));
-        EXPECT_EQ(file("received.bin"), start_commands(3));
-        EXPECT_EQ(count_of(console(), LOST), 1u);
-    }
-}
-
 // `velk_lzh COM3 | less` and the pager quits: the run ends as if stopped by
 // a key, the terminal set back as it was and the modem told to stop.
 TEST_F(LiveRun, ConsoleGoingAwayStopsTheRunInOrder) {

@@ -2,6 +2,7 @@
 // append files, decoding while a transfer arrives, the ways to stop, and the
 // silence watchdog.
 #include <csignal>
+#include <cstdio>
 #include <string>
 #include <sys/stat.h>
 
@@ -61,12 +62,15 @@ TEST_F(LiveRun, TwoRunsDecodeWhileBytesArriveLogFromVelkStartOnAndAppendAfterASe
     }
 }
 
-TEST_F(LiveRun, ReadCarryingAMessageEndAndAReportKeepsArrivalOrderAndThePortToItself) {
-    // The whole capture right behind the reply to "velk Start\r", so it all
-    // arrives in the settle step's read: the first message's last blocks
-    // and the text report after them come in one read.
-    const TransferMessage first = message(700, 11);
-    const TransferMessage second = message(500, 12);
+TEST_F(LiveRun, ArrivalOrderHoldsWithinOneReadAndAfterAMessageEndedByItsCount) {
+    // The capture right behind the reply to "velk Start\r", so its first
+    // part arrives in the settle step's read: the first message's last
+    // blocks and the text report after them come in one read.  Then one
+    // binary report carries two transfers, the first ended by its own length
+    // inside a block: the rest of the report belongs to the next message.
+    const TransferMessage first = message(700, 11), second = message(500, 12), next = message(500, 22);
+    TransferMessage counted = message(700, 21);
+    counted.stream_length = 300;
     const CaptureOptions options = capture_options(11);
     CaptureBuilder b;
     builder_start(b, options.seed);
@@ -74,10 +78,17 @@ TEST_F(LiveRun, ReadCarryingAMessageEndAndAReportKeepsArrivalOrderAndThePortToIt
     add_text_report(b, REPORT);
     add_message(b, second, options);
     ASSERT_LT(START_REPLY.size() + b.text.size(), 4095u) << "one read";
+    std::vector<uint8_t> report;
+    for (const TransferMessage& m : {counted, next}) {
+        for (const std::vector<uint8_t>& part : {transfer_header(m), transfer_body(m)})
+            report.insert(report.end(), part.begin(), part.end());
+    }
+    add_binary_report(b, report);
 
     start_simulator({"--rate", "0", "--start-delay", "0"}, b.text);
     start_program({"COM3"});
-    ASSERT_TRUE(console_shows(LISTENING)) << console();
+    const std::string whole = HEADER_LINE + next.text + COMPLETED_LINE + ok_line(next.text);
+    ASSERT_TRUE(wait_until([&] { return ends_with(file("velk_payload_data.txt"), whole); }, 8000)) << console();
     // A second run on the same port, from a directory of its own, is refused.
     ASSERT_EQ(mkdir(path("second").c_str(), 0755), 0);
     ASSERT_EQ(symlink(path("ttyS2").c_str(), path("second/ttyS2").c_str()), 0);
@@ -88,38 +99,13 @@ TEST_F(LiveRun, ReadCarryingAMessageEndAndAReportKeepsArrivalOrderAndThePortToIt
     expect_clean_end();
     EXPECT_EQ(file("received.bin"), all_commands(3)) << "the refused run sent nothing";
     EXPECT_EQ(file("velk_original_data.txt"), SEPARATOR + START_REPLY + b.text);
-    EXPECT_EQ(file("velk_payload_data.txt"), SEPARATOR + HEADER_LINE + first.text + COMPLETED_LINE +
-                                                 ok_line(first.text) + REPORT + HEADER_LINE + second.text +
-                                                 COMPLETED_LINE + ok_line(second.text));
-}
-
-TEST_F(LiveRun, MessageEndedByCountLeavesTheRestOfItsReportToTheNextMessage) {
-    // The first message's own length is shorter than its text, so its count
-    // ends it inside a block; the next message's header and transfer follow
-    // in the same binary report and must not be dropped with it.
-    TransferMessage first = message(700, 21);
-    first.stream_length = 300;
-    const TransferMessage second = message(500, 22);
-    std::vector<uint8_t> report;
-    for (const TransferMessage& m : {first, second}) {
-        for (const std::vector<uint8_t>& part : {transfer_header(m), transfer_body(m)})
-            report.insert(report.end(), part.begin(), part.end());
-    }
-    CaptureBuilder b;
-    builder_start(b, 21);
-    add_binary_report(b, report);
-
-    start_simulator({"--rate", "0"}, b.text);
-    start_program({"COM3"});
-    const std::string second_part = HEADER_LINE + second.text + COMPLETED_LINE + ok_line(second.text);
-    ASSERT_TRUE(wait_until([&] { return ends_with(file("velk_payload_data.txt"), second_part); }, 8000)) << console();
-    press_key();
-    expect_clean_end();
     const std::string payload = file("velk_payload_data.txt");
-    const std::string first_part = SEPARATOR + HEADER_LINE + first.text.substr(0, 300);
-    EXPECT_EQ(payload.substr(0, first_part.size()), first_part);
-    EXPECT_LT(payload.find("### MESSAGE CHECK: DAMAGED ("), payload.size() - second_part.size());
-    EXPECT_EQ(count_of(payload, "### MESSAGE CHECK: "), 2u);
+    const std::string in_order = SEPARATOR + HEADER_LINE + first.text + COMPLETED_LINE + ok_line(first.text) + REPORT +
+                                 HEADER_LINE + second.text + COMPLETED_LINE + ok_line(second.text) + HEADER_LINE +
+                                 counted.text.substr(0, 300);
+    EXPECT_EQ(payload.substr(0, in_order.size()), in_order);
+    EXPECT_LT(payload.find("### MESSAGE CHECK: DAMAGED ("), payload.size() - whole.size()) << "told apart";
+    EXPECT_EQ(count_of(payload, "### MESSAGE CHECK: "), 4u);
 }
 
 TEST_F(LiveRun, KeyPressedBeforeAnyCommandOnlyStopsTheModem) {
@@ -133,21 +119,39 @@ TEST_F(LiveRun, KeyPressedBeforeAnyCommandOnlyStopsTheModem) {
     EXPECT_EQ(file("velk_original_data.txt"), SEPARATOR);
 }
 
-TEST_F(LiveRun, StopSignalsEndTheRunLikeAKeyInTheModeOfTheSecondArgument) {
+TEST_F(LiveRun, KeyAndStopSignalsEndTheRunAlsoWhileALostPortIsAwaitedWithoutCpu) {
+    // A killed simulator takes the port away for good; the stop command then
+    // has no port to go to.
     const struct {
-        int signal_number;
+        int stop;          // a signal, or 0 for a key
         const char* port;  // any letter case
         const char* mode;  // 4, or 3 for anything else
         int sent;
-    } cases[] = {{SIGTERM, "COM3", "3", 3}, {SIGHUP, "com3", "4", 4}, {SIGINT, "Com3", "5", 3}};
+        bool port_lost;
+    } cases[] = {{SIGTERM, "COM3", "3", 3, false}, {SIGHUP, "com3", "4", 4, false}, {SIGINT, "Com3", "5", 3, false},
+                 {0, "COM3", "3", 3, true},        {SIGTERM, "COM3", "3", 3, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.signal_number);
-        start_simulator({});
-        start_program({c.port, c.mode}, c.signal_number != SIGTERM);
+        SCOPED_TRACE(std::to_string(c.stop) + (c.port_lost ? " port lost" : ""));
+        start_simulator({"--start-delay", "0"});
+        start_program({c.port, c.mode}, c.stop == SIGHUP || c.stop == SIGINT);
         ASSERT_TRUE(console_shows(LISTENING)) << console();
-        signal_program(c.signal_number);
+        if (c.port_lost) {
+            kill_simulator();
+            ASSERT_TRUE(console_shows(LOST, 3000)) << console();
+            const double cpu_before = program_cpu_s();
+            std::this_thread::sleep_for(milliseconds(2000));
+            const double cpu_s = program_cpu_s() - cpu_before;
+            std::printf("CPU while waiting 2 s for the port: %.3f s\n", cpu_s);
+            EXPECT_LT(cpu_s, 0.05) << "a wait of a few tries a second, not a busy loop";
+        }
+        const auto asked = Clock::now();
+        c.stop ? signal_program(c.stop) : press_key();
         expect_clean_end();
-        EXPECT_EQ(file("received.bin"), all_commands(c.sent));
+        if (c.port_lost) {
+            EXPECT_LT(Clock::now() - asked, milliseconds(1000));
+        }
+        EXPECT_EQ(file("received.bin"), c.port_lost ? start_commands(3) : all_commands(c.sent));
+        EXPECT_EQ(count_of(console(), LOST), c.port_lost ? 1u : 0u);
     }
 }
 
