@@ -62,10 +62,6 @@ inline std::string start_commands(int mode) {
 }
 inline std::string all_commands(int mode) { return start_commands(mode) + "velk Stop\r"; }
 
-inline bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 inline size_t count_of(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -73,9 +69,9 @@ inline size_t count_of(const std::string& text, const std::string& part) {
 }
 
 inline TransferMessage message(size_t size, uint64_t seed) {
-    TransferMessage msg;
-    msg.text = sample_text(seed, size);
-    return msg;
+    TransferMessage m;
+    m.text = sample_text(seed, size);
+    return m;
 }
 
 // No text report inside a transfer, so between a message's two milestone
@@ -85,19 +81,6 @@ inline CaptureOptions capture_options(uint64_t seed) {
     options.seed = seed;
     options.reply_report = false;
     return options;
-}
-
-// A payload file of one run whose first message was abandoned and whose
-// second came out whole: the abandoned one keeps what was decoded of it.
-inline void expect_cut_then_whole(const std::string& payload, const TransferMessage& cut, const TransferMessage& next) {
-    const size_t cut_begin = SEPARATOR.size() + HEADER_LINE.size();
-    const size_t next_header = payload.rfind(HEADER_LINE);
-    ASSERT_GT(next_header, cut_begin) << payload;
-    const std::string partial = payload.substr(cut_begin, next_header - cut_begin);
-    EXPECT_EQ(payload, SEPARATOR + HEADER_LINE + partial + HEADER_LINE + next.text + COMPLETED_LINE + ok_line(next.text));
-    EXPECT_GE(partial.size(), 100u);
-    EXPECT_LT(partial.size(), cut.text.size());
-    EXPECT_EQ(cut.text.compare(0, partial.size(), partial), 0);
 }
 
 // Polls `ready` every few milliseconds for at most `ms`.
@@ -120,7 +103,7 @@ protected:
         for (pid_t* pid : {&program_, &simulator_}) {
             if (*pid > 0) kill(*pid, SIGKILL), waitpid(*pid, nullptr, 0);
         }
-        if (keys_ >= 0) close(keys_);
+        close(keys_);
     }
 
     std::string path(const std::string& name) const { return dir_ / name; }
@@ -140,7 +123,7 @@ protected:
         // A killed simulator's link may name a pseudo-terminal that is
         // another one's by now: the wait below must see this simulator's.
         std::remove(path("ttyS2").c_str());
-        simulator_ = spawn(args, -1, ".simulator_out", ".simulator_err");
+        simulator_ = spawn(args, -1, create(".simulator_out"), create(".simulator_err"));
         ASSERT_TRUE(wait_until([&] { return file_exists(path("ttyS2")); }, 3000)) << "simulator offers no port";
     }
 
@@ -149,17 +132,16 @@ protected:
     void start_program(std::vector<std::string> args, bool fast = false) {
         int ends[2] = {-1, -1};
         ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-        if (keys_ >= 0) close(keys_);
+        close(keys_);
         keys_ = ends[1];
         args.insert(args.begin(), fast ? VELK_LZH_TESTDEV_FAST : VELK_LZH_TESTDEV);
-        program_ = spawn(args, ends[0], ".stdout", ".stderr");
-        close(ends[0]);
+        program_ = spawn(args, ends[0], create(".stdout"), create(".stderr"));
     }
 
-    // The program as a shell starts it in a terminal: `terminal` is its
-    // standard input and controlling terminal; its console is `console`.
+    // The program as a shell starts it: `terminal` is its standard input and
+    // controlling terminal, and its console goes to `console`.
     void start_program_on_terminal(int terminal, int console) {
-        program_ = spawn({VELK_LZH_TESTDEV, "COM3"}, terminal, ".stdout", ".stderr", console);
+        program_ = spawn({VELK_LZH_TESTDEV, "COM3"}, dup(terminal), console, create(".stderr"), true);
     }
 
     std::string console() const { return file(".stdout"); }
@@ -196,7 +178,7 @@ protected:
         if (simulator_ > 0) {
             EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
         }
-        EXPECT_TRUE(ends_with(console(), GOODBYE)) << console();
+        EXPECT_TRUE(console().ends_with(GOODBYE)) << console();
         EXPECT_EQ(errors(), "");
     }
 
@@ -225,17 +207,16 @@ protected:
     TempDir dir_;
 
 private:
-    // Output files are emptied here, before the child starts, so the test
-    // never reads an earlier run's output as this one's.
-    pid_t spawn(const std::vector<std::string>& args, int input, const std::string& out_name,
-                const std::string& err_name, int console = -1) const {
-        const auto create = [&](const std::string& name) {
-            return open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        };
-        const int out = console >= 0 ? console : create(out_name), err = create(err_name);
-        const pid_t pid = ::start_program(args, dir_.path(), input, out, err, console >= 0);
-        if (console < 0) close(out);
-        close(err);
+    // Emptied before the child starts, so the test never reads an earlier
+    // run's output as this one's.
+    int create(const std::string& name) const {
+        return open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    }
+
+    // The child has its own copies of the descriptors given to it.
+    pid_t spawn(const std::vector<std::string>& args, int in, int out, int err, bool terminal = false) const {
+        const pid_t pid = ::start_program(args, dir_.path(), in, out, err, terminal);
+        for (const int fd : {in, out, err}) close(fd);
         return pid;
     }
 

@@ -60,11 +60,9 @@ private:
 };
 
 // Starts `argv` in `directory` with standard input `in` (-1: /dev/null),
-// output `out` and error `err`; with `terminal`, `in` becomes the controlling
-// terminal of a session of its own, as under a shell.  SIGPIPE is set back
-// to its default, as a shell starts programs, and only the three standard
-// descriptors stay open, whatever the test runner left open, so a test can
-// count on the rest.
+// output `out` and error `err`, as a shell would: SIGPIPE at its default, a
+// `terminal` input as the controlling terminal of a session of its own, and
+// only the three standard descriptors open, so a test can count on the rest.
 inline pid_t start_program(const std::vector<std::string>& argv, const std::string& directory, int in, int out,
                            int err, bool terminal = false) {
     std::vector<char*> args;
@@ -87,26 +85,18 @@ inline pid_t start_program(const std::vector<std::string>& argv, const std::stri
 // after a pager has quit.
 inline ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
                                  const std::string& directory, bool console_gone = false) {
-    const std::string out_path = directory + "/.stdout";
-    const std::string err_path = directory + "/.stderr";
+    const std::string out_path = directory + "/.stdout", err_path = directory + "/.stderr";
+    const auto create = [](const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600); };
     int console[2] = {-1, -1};
-    if (console_gone && pipe(console) == 0) {
-        close(console[0]);
-    } else {
-        console[1] = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    }
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (console_gone && pipe(console) == 0) close(console[0]);
+    else console[1] = create(out_path);
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    const pid_t pid = start_program(argv, directory, -1, console[1], err);
-    close(console[1]);
-    close(err);
+    const int err = create(err_path);
     int wait_status = 0;
-    waitpid(pid, &wait_status, 0);
-    ProgramResult r;
-    if (WIFEXITED(wait_status)) r.status = WEXITSTATUS(wait_status);
-    r.out = read_file(out_path);
-    r.err = read_file(err_path);
+    waitpid(start_program(argv, directory, -1, console[1], err), &wait_status, 0);
+    close(console[1]), close(err);
+    ProgramResult r{WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1000, read_file(out_path), read_file(err_path)};
     std::filesystem::remove(out_path);
     std::filesystem::remove(err_path);
     return r;
