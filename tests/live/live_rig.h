@@ -1,25 +1,15 @@
 // The live run end to end: the test build of velk_lzh against the modem
 // simulator over a pseudo-terminal, in a directory of the test's own where
-// COMn is ./ttyS<n-1>.  The program's standard input is a pipe held by the
-// test (a byte written is a key press); its standard output and error go to
-// files the test reads while it runs.
-//
-// Every wait is bounded, and both children are killed at teardown whatever
-// happened, so a failing test never leaves a process behind.
+// COMn is ./ttyS<n-1>.  A byte written to the program's standard input (a
+// pipe) is a key press; its console goes to files read while it runs.  Every
+// wait is bounded and both children are killed at teardown, so a failing
+// test never leaves a process behind.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "tests/support/message_check.h"
 #include "tests/support/run_program.h"
@@ -77,10 +67,10 @@ inline TransferMessage message(size_t size, uint64_t seed) {
 // No text report inside a transfer, so between a message's two milestone
 // lines the payload file holds its decoded text alone.
 inline CaptureOptions capture_options(uint64_t seed) {
-    CaptureOptions options;
-    options.seed = seed;
-    options.reply_report = false;
-    return options;
+    CaptureOptions o;
+    o.seed = seed;
+    o.reply_report = false;
+    return o;
 }
 
 // Polls `ready` every few milliseconds for at most `ms`.

@@ -96,7 +96,8 @@ inline ProgramResult run_program(const std::string& program, const std::vector<s
     int wait_status = 0;
     waitpid(start_program(argv, directory, -1, console[1], err), &wait_status, 0);
     close(console[1]), close(err);
-    ProgramResult r{WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1000, read_file(out_path), read_file(err_path)};
+    const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1000;
+    const ProgramResult r{status, read_file(out_path), read_file(err_path)};
     std::filesystem::remove(out_path);
     std::filesystem::remove(err_path);
     return r;
