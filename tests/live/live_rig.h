@@ -1,31 +1,19 @@
 // The live run end to end: the test build of velk_lzh against the modem
 // simulator over a pseudo-terminal, in a directory of the test's own where
-// COMn is ./ttyS<n-1>.  The program's standard input is a pipe held by the
-// test (a byte written is a key press); its standard output and error go to
-// files the test reads while it runs.
-//
-// Every wait is bounded, and both children are killed at teardown whatever
-// happened, so a failing test never leaves a process behind.
+// COMn is ./ttyS<n-1>.  A byte written to the program's standard input (a
+// pipe) is a key press; its console goes to files read while it runs.  Every
+// wait is bounded and both children are killed at teardown, so a failing
+// test never leaves a process behind.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <iterator>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
-
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "tests/support/message_check.h"
 #include "tests/support/run_program.h"
+#include "tests/support/sample_text.h"
 #include "tools/capture_builder.h"
 
 namespace live {
@@ -36,8 +24,6 @@ using std::chrono::milliseconds;
 inline const std::string BANNER =
     "\r\nVELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\n==============================================\n\n";
 inline const std::string SEPARATOR = "\r\n\r\n" + std::string(90, '=') + "\r\n\r\n";
-inline const std::string CONFIGURATION =
-    "baud=115200 data=8 parity=n stop=1 xon=off to=off odsr=off dtr=on rts=on";
 inline const std::string FETCHING =
     "\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n"
     "====================================================\r\n\r\n";
@@ -48,16 +34,15 @@ inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
 inline const std::string LOST = "\r\n### PORT COM3 LOST, WAITING FOR IT TO RETURN...\r\n";
 inline const std::string BACK = "\r\n### PORT COM3 IS BACK, STARTING THE MODEM AGAIN\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
-inline const std::string TIMEOUT =
-    "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
 inline const std::string HEADER_LINE =
     "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
 inline const std::string COMPLETED_LINE =
     "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
 
-inline std::string trying(int com) { return "\r\nTrying to open COM port " + std::to_string(com) + "...\r\n"; }
-inline std::string opening(int com) {
-    return "\r\nOpen COM port " + std::to_string(com) + ": " + CONFIGURATION + "\r\n";
+// The console up to the opened port `com`.
+inline std::string opened(int com) {
+    return BANNER + "\r\nTrying to open COM port " + std::to_string(com) + "...\r\n\r\nOpen COM port " +
+           std::to_string(com) + ": baud=115200 data=8 parity=n stop=1 xon=off to=off odsr=off dtr=on rts=on\r\n";
 }
 
 // The commands that switch the modem into monitor mode `mode`, and those
@@ -67,39 +52,25 @@ inline std::string start_commands(int mode) {
 }
 inline std::string all_commands(int mode) { return start_commands(mode) + "velk Stop\r"; }
 
-inline bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 inline size_t count_of(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
 }
 
-// A message of words in a seeded order, so it compresses like prose and no
-// stretch of it repeats by accident.
 inline TransferMessage message(size_t size, uint64_t seed) {
-    static const char* const WORDS[] = {"net",   "control", "to",     "all",     "stations", "river", "crossing",
-                                        "north", "bridge",  "closed", "convoy",  "arrives",  "at",    "noon",
-                                        "the",   "supply",  "depot",  "weather", "clear",    "over"};
-    CaptureRng rng{seed};
-    TransferMessage msg;
-    for (int word = 1; msg.text.size() < size; ++word) {
-        msg.text += WORDS[rng_between(rng, 0, static_cast<int64_t>(std::size(WORDS)) - 1)];
-        msg.text += word % 11 == 0 ? "\r\n" : " ";
-    }
-    msg.text.resize(size);
-    return msg;
+    TransferMessage m;
+    m.text = sample_text(seed, size);
+    return m;
 }
 
 // No text report inside a transfer, so between a message's two milestone
 // lines the payload file holds its decoded text alone.
 inline CaptureOptions capture_options(uint64_t seed) {
-    CaptureOptions options;
-    options.seed = seed;
-    options.reply_report = false;
-    return options;
+    CaptureOptions o;
+    o.seed = seed;
+    o.reply_report = false;
+    return o;
 }
 
 // Polls `ready` every few milliseconds for at most `ms`.
@@ -113,11 +84,6 @@ bool wait_until(Ready ready, int ms) {
     return true;
 }
 
-struct Exit {
-    int status = -1;     // exit status 0..255; 128 + signal if killed; -1 still running
-    double cpu_s = 0.0;  // user + system time of the whole process
-};
-
 class LiveRun : public ::testing::Test {
 protected:
     // A key press written after the program has ended must not end the test.
@@ -127,7 +93,7 @@ protected:
         for (pid_t* pid : {&program_, &simulator_}) {
             if (*pid > 0) kill(*pid, SIGKILL), waitpid(*pid, nullptr, 0);
         }
-        if (keys_ >= 0) close(keys_);
+        close(keys_);
     }
 
     std::string path(const std::string& name) const { return dir_ / name; }
@@ -144,11 +110,10 @@ protected:
         args.insert(args.begin(), {MODEM_SIMULATOR, "--quiet", "--link", path("ttyS2"), "--record",
                                    path("received.bin"), "--time-limit", "30", "--start-delay", "500"});
         std::remove(path("received.bin").c_str());
-        // A killed simulator leaves its link behind, and the number of its
-        // pseudo-terminal may already belong to another one: the wait below
-        // must see this simulator's link, not that one.
+        // A killed simulator's link may name a pseudo-terminal that is
+        // another one's by now: the wait below must see this simulator's.
         std::remove(path("ttyS2").c_str());
-        simulator_ = spawn(args, -1, ".simulator_out", ".simulator_err");
+        simulator_ = spawn(args, -1, create(".simulator_out"), create(".simulator_err"));
         ASSERT_TRUE(wait_until([&] { return file_exists(path("ttyS2")); }, 3000)) << "simulator offers no port";
     }
 
@@ -157,22 +122,20 @@ protected:
     void start_program(std::vector<std::string> args, bool fast = false) {
         int ends[2] = {-1, -1};
         ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-        if (keys_ >= 0) close(keys_);
+        close(keys_);
         keys_ = ends[1];
         args.insert(args.begin(), fast ? VELK_LZH_TESTDEV_FAST : VELK_LZH_TESTDEV);
-        program_ = spawn(args, ends[0], ".stdout", ".stderr");
-        close(ends[0]);
+        program_ = spawn(args, ends[0], create(".stdout"), create(".stderr"));
     }
 
-    // The program as a shell starts it in a terminal: `terminal` (the slave
-    // side of a pseudo-terminal) is its standard input and controlling
-    // terminal; its console goes into `console`, a pipe's write end.
-    void start_program_on_terminal(std::vector<std::string> args, int terminal, int console) {
-        args.insert(args.begin(), VELK_LZH_TESTDEV);
-        program_ = spawn(args, terminal, ".stdout", ".stderr", console);
+    // The program as a shell starts it: `terminal` is its standard input and
+    // controlling terminal, and its console goes to `console`.
+    void start_program_on_terminal(int terminal, int console) {
+        program_ = spawn({VELK_LZH_TESTDEV, "COM3"}, dup(terminal), console, create(".stderr"), true);
     }
 
     std::string console() const { return file(".stdout"); }
+    std::string errors() const { return file(".stderr"); }
 
     // The console without the lines that announce binary reports: decoded
     // text shows in the order of arrival, so each report of a transfer
@@ -185,48 +148,42 @@ protected:
         }
         return text;
     }
-    std::string errors() const { return file(".stderr"); }
 
     bool console_shows(const std::string& text, int ms = 5000) const {
         return wait_until([&] { return console().find(text) != std::string::npos; }, ms);
     }
 
     void press_key() const { ASSERT_EQ(write(keys_, "k", 1), 1); }
+    void signal_program(int signal_number) const { ASSERT_EQ(kill(program_, signal_number), 0); }
 
-    // The program's end within `ms`: its status and CPU time.
-    Exit program_exit(int ms = 5000) { return wait_exit(program_, ms); }
-    int simulator_exit() { return wait_exit(simulator_, 5000).status; }
+    // Exit status within `ms`: 0..255, 128 + signal if killed, -1 still running.
+    int program_exit(int ms = 5000) { return wait_exit(program_, ms); }
+    int simulator_exit() { return wait_exit(simulator_, 5000); }
 
     // The end of a run that was told to stop: status 0, the farewell last on
     // the console, nothing on standard error, and a simulator still there
     // ended by "velk Stop\r".
-    Exit expect_clean_end() {
-        const Exit e = program_exit();
-        EXPECT_EQ(e.status, 0);
+    void expect_clean_end() {
+        EXPECT_EQ(program_exit(), 0);
         if (simulator_ > 0) {
             EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
         }
-        EXPECT_TRUE(ends_with(console(), GOODBYE)) << console();
+        EXPECT_TRUE(console().ends_with(GOODBYE)) << console();
         EXPECT_EQ(errors(), "");
-        return e;
     }
 
-    void signal_program(int signal_number) const { ASSERT_EQ(kill(program_, signal_number), 0); }
-
-    // User + system time the running program has used so far, from
-    // /proc/PID/stat (fields 14 and 15, in clock ticks).
+    // User + system time the running program has used so far: fields 14 and
+    // 15 of /proc/PID/stat, in clock ticks, counted after the command name.
     double program_cpu_s() const {
         const std::string stat = read_file("/proc/" + std::to_string(program_) + "/stat");
-        const size_t after_name = stat.rfind(')');
-        if (after_name == std::string::npos) return -1.0;
-        std::istringstream fields(stat.substr(after_name + 2));
-        std::string field;
-        double ticks = 0;
-        for (int i = 3; i <= 15 && fields >> field; ++i) {
-            if (i >= 14) ticks += std::stod(field);
-        }
-        return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string skipped;
+        double user = 0, system = 0;
+        for (int i = 3; i < 14; ++i) fields >> skipped;
+        fields >> user >> system;
+        return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
+
     // The port goes away for good, as an unplugged adapter's device node
     // does: a link left behind could meet another test's new terminal of the
     // same number and look like the port coming back.
@@ -240,48 +197,24 @@ protected:
     TempDir dir_;
 
 private:
-    // fork + exec in the test's directory; standard input from `input`, or
-    // /dev/null when it is -1.  The output files are emptied here, not in
-    // the child, so the test never reads an earlier run's output as this one's.
-    pid_t spawn(const std::vector<std::string>& args, int input, const std::string& out_name,
-                const std::string& err_name, int console = -1) const {
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        write_file(path(out_name), "");
-        write_file(path(err_name), "");
-        std::fflush(nullptr);
-        const pid_t pid = fork();
-        if (pid != 0) return pid;
-        const int in = input >= 0 ? input : open("/dev/null", O_RDONLY);
-        const int out = console >= 0 ? console : open(path(out_name).c_str(), O_WRONLY);
-        if (console >= 0 && (setsid() < 0 || ioctl(in, TIOCSCTTY, 0) != 0)) _exit(127);
-        const int err = open(path(err_name).c_str(), O_WRONLY);
-        if (chdir(dir_.path().c_str()) != 0 || in < 0 || out < 0 || err < 0) _exit(127);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
+    // Emptied before the child starts, so the test never reads an earlier
+    // run's output as this one's.
+    int create(const std::string& name) const {
+        return open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     }
 
-    static Exit wait_exit(pid_t& pid, int ms) {
-        Exit e;
-        if (pid <= 0) return e;
-        const auto end = Clock::now() + milliseconds(ms);
-        for (;;) {
-            int wait_status = 0;
-            rusage usage{};
-            if (wait4(pid, &wait_status, WNOHANG, &usage) == pid) {
-                pid = -1;
-                e.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-                e.cpu_s = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-                return e;
-            }
-            if (Clock::now() >= end) return e;
-            std::this_thread::sleep_for(milliseconds(5));
-        }
+    // The child has its own copies of the descriptors given to it.
+    pid_t spawn(const std::vector<std::string>& args, int in, int out, int err, bool terminal = false) const {
+        const pid_t pid = ::start_program(args, dir_.path(), in, out, err, terminal);
+        for (const int fd : {in, out, err}) close(fd);
+        return pid;
+    }
+
+    static int wait_exit(pid_t& pid, int ms) {
+        int wait_status = 0;
+        if (pid <= 0 || !wait_until([&] { return waitpid(pid, &wait_status, WNOHANG) == pid; }, ms)) return -1;
+        pid = -1;
+        return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     }
 
     pid_t program_ = -1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,36 +59,45 @@ private:
     std::string path_;
 };
 
+// Starts `argv` in `directory` with standard input `in` (-1: /dev/null),
+// output `out` and error `err`, as a shell would: SIGPIPE at its default, a
+// `terminal` input as the controlling terminal of a session of its own, and
+// only the three standard descriptors open, so a test can count on the rest.
+inline pid_t start_program(const std::vector<std::string>& argv, const std::string& directory, int in, int out,
+                           int err, bool terminal = false) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (in < 0) in = open("/dev/null", O_RDONLY);
+    if (terminal && (setsid() < 0 || ioctl(in, TIOCSCTTY, 0) != 0)) _exit(127);
+    if (chdir(directory.c_str()) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    std::signal(SIGPIPE, SIG_DFL);
+    close_range(3, ~0u, 0);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 // Runs `program` with `args` in `directory`, standard input from /dev/null.
 // With `console_gone` its standard output is a pipe nobody reads any more, as
 // after a pager has quit.
 inline ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
                                  const std::string& directory, bool console_gone = false) {
-    const std::string out_path = directory + "/.stdout";
-    const std::string err_path = directory + "/.stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(directory.c_str()) != 0) _exit(127);
-        int console[2] = {-1, open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
-        if (console_gone && pipe(console) == 0) close(console[0]), std::signal(SIGPIPE, SIG_DFL);
-        dup2(open("/dev/null", O_RDONLY), 0);
-        dup2(console[1], 1);
-        dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-        // Only the three standard descriptors stay open, whatever the test
-        // runner left open, so a test can count on the rest.
-        close_range(3, ~0u, 0);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    const std::string out_path = directory + "/.stdout", err_path = directory + "/.stderr";
+    const auto create = [](const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600); };
+    int console[2] = {-1, -1};
+    if (console_gone && pipe(console) == 0) close(console[0]);
+    else console[1] = create(out_path);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const int err = create(err_path);
     int wait_status = 0;
-    waitpid(pid, &wait_status, 0);
-    ProgramResult r;
-    if (WIFEXITED(wait_status)) r.status = WEXITSTATUS(wait_status);
-    r.out = read_file(out_path);
-    r.err = read_file(err_path);
+    waitpid(start_program(argv, directory, -1, console[1], err), &wait_status, 0);
+    close(console[1]), close(err);
+    const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1000;
+    const ProgramResult r{status, read_file(out_path), read_file(err_path)};
     std::filesystem::remove(out_path);
     std::filesystem::remove(err_path);
     return r;
