@@ -137,21 +137,21 @@ TEST(CaptureDecoding, MessagesOfEveryLengthClassComeOutWholeAndOk) {
     for (const char* block : {"LEN 256\r\n", "LEN 255\r\n"}) EXPECT_NE(run.result.out.find(block), std::string::npos);
 }
 
-// Damage on the way is recovered as far as it goes and reported.
+// Damage on the way is recovered as far as it goes and reported, and costs
+// only the message it hit.
 TEST(CaptureDecoding, DamagedTransfersSayDamagedAndTheNextMessageIsOk) {
     Capture c = start_capture(15);
-    TransferMessage flipped = message(generated_text(4, 900), 100);
-    flipped.flip_at = 150;
-    TransferMessage lost = message(generated_text(5, 900), 100);
-    lost.lost_block = 1;
-    TransferMessage bad_type = message(generated_text(6, 900), 100);
-    bad_type.bad_type_block = 2;
-    TransferMessage lying = message(generated_text(7, 900), 100);
-    lying.stream_length = 500;  // ends by count, early, and its CRC disagrees
-    add(c, flipped, {"", COMPLETED, false});
-    add(c, lost, {"", COMPLETED, false});
-    add(c, bad_type, {"", STOPPING, false});
-    add(c, lying, {"", COMPLETED, false});
+    TransferMessage m[5];
+    for (size_t i = 0; i < std::size(m); ++i) m[i] = message(generated_text(4 + i, 900), 100);
+    m[0].flip_at = 150;
+    m[1].lost_block = 1;
+    m[2].bad_type_block = 2;
+    m[3].stream_length = 500;  // ends by count, early, and its CRC disagrees
+    // Cut by the next header line 50 bytes into its first block (SOH, size,
+    // title, NUL "0" NUL, STX, length before it).
+    m[4].identifier = "CUTSHORT0001";
+    m[4].cut_at = static_cast<int64_t>(transfer_header(m[4]).size() + 2 + m[4].title.size() + 3 + 2 + 50);
+    for (size_t i = 0; i < std::size(m); ++i) add(c, m[i], {"", i == 2 ? STOPPING : i == 4 ? NEXT_HEADER : COMPLETED, false});
     // No EOT: the next payload byte stands where a type byte is read, yet
     // the stream is recovered whole and says so.
     const std::string no_eot = "The last block of this one has no EOT after it.\r\n";
@@ -201,17 +201,6 @@ TEST(CaptureDecoding, AnnouncedGroupsDecodeEveryMessage) {
     EXPECT_EQ(shown_lengths(expect_decoded(c).result.out), shown);
 }
 
-TEST(CaptureDecoding, TransferCutByTheNextHeaderCostsOnlyItself) {
-    Capture c = start_capture(18);
-    TransferMessage cut = message(generated_text(11, 1200), 250);
-    cut.identifier = "CUTSHORT0001";
-    // 100 bytes into the first block: SOH, size, title, NUL "0" NUL, STX, length.
-    cut.cut_at = static_cast<int64_t>(transfer_header(cut).size() + 2 + cut.title.size() + 3 + 2 + 100);
-    add(c, cut, {"", NEXT_HEADER, false});
-    add(c, message(generated_text(12, 800)));
-    expect_decoded(c);
-}
-
 // What arrived before the capture breaks off is decoded, without a check line.
 TEST(CaptureDecoding, CaptureEndingInsideAMessagesPayloadSection) {
     Capture c = start_capture(16);
@@ -254,8 +243,6 @@ const Capture& long_capture() {
     return capture;
 }
 
-TEST(CaptureDecoding, LongCaptureDecodedAsIfTheRingNeverOverflowed) { expect_decoded(long_capture()); }
-
 // The long capture as cap.txt in a fresh directory, run by `script` in the
 // shell with velk_lzh as "$0" and TMPDIR=$PWD/tmp, an empty directory (left
 // empty afterwards, where the run ends well); without a script, run with a
@@ -281,9 +268,10 @@ CaptureRun run_long(const std::string& script, const std::string& payload_file =
 // A pipe, as a capture that cannot be read twice.
 const std::string PIPED = "ln -s /dev/stdin in.txt; cat cap.txt | ";
 
-// A regular capture is read again for decoding, so it needs no temporary
-// file (and no descriptor for one); a pipe or a FIFO spills into TMPDIR.
-// A console that has gone away does not end the run.
+// Decoded as if the ring never overflowed.  A regular capture is read again
+// for decoding, so it needs no temporary file (nor a descriptor for one); a
+// pipe or a FIFO spills into TMPDIR.  A console that has gone away does not
+// end the run.
 TEST(CaptureDecoding, LongCaptureFromAFileAPipeOrAFifo) {
     const Capture& c = long_capture();
     expect_messages(run_long("ulimit -n 5; TMPDIR=$PWD/missing exec \"$0\" cap.txt"), c);
