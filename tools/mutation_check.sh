@@ -30,7 +30,7 @@ faults=(
   "copy_early_read|lzhuf/lzhuf_decoder.cpp|s/for \(int32_t k = 0; k < copied; \+\+k\) \{\n(\s*)emit\(d, d\.text_ring\[\(start \+ static_cast<uint32_t>\(k\)\) & RING_MASK\], out\);/uint8_t staged[256];\n\$1for (int32_t k = 0; k < copied; ++k) staged[k] = d.text_ring[(start + static_cast<uint32_t>(k)) & RING_MASK];\n\$1for (int32_t k = 0; k < copied; ++k) {\n\$1    emit(d, staged[k], out);/|the match copy reading its source before the previous character is stored"
   "look_back|monitor/message_framer.h|s/HEADER_LOOK_BACK = 25;/HEADER_LOOK_BACK = 24;/|the framer's 25-byte look-back into the ring one short"
   "stx_zero|monitor/message_framer.cpp|s/f\.block_left = length == 0 \? FULL_BLOCK : length;/f.block_left = length;/|an STX length byte of 0 taken as 0 instead of 256"
-  "finish_bit|lzhuf/lzhuf_decoder.cpp|s/return count >= n;/return count > n;/|finish taking one bit too few"
+  "finish_bit|lzhuf/byte_steps.cpp|s/return pending >= n;/return pending > n;/|finish taking one bit too few"
   "crc_init|lzhuf/lzhuf_decoder.cpp|s/d\.running_crc = 0;/d.running_crc = 0xFFFF;/|the stream CRC starting at 0xFFFF"
   "argument_256|app/main.cpp|s/i < sizeof argument_copy - 1 &&/i < sizeof argument_copy \&\&/|the argument copy taking 256 characters"
   "separator_bare|app/live_run.cpp|s/\"\\\\r\\\\n\\\\r\\\\n(=+)\"\n\s*\"\\\\r\\\\n\\\\r\\\\n\";/\"\$1\";/|the live run's separator written without its blank lines"
