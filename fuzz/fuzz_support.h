@@ -1,11 +1,14 @@
-// Shared set-up of the fuzz targets: console output discarded, a payload
-// sink, and machines back in their process-start state for every input.
+// Shared set-up of the fuzz targets, each of which includes it once: console
+// output discarded, a payload sink, files in memory to compare, machines back
+// in their process-start state for every input, and std::minstd_rand for
+// split and restart points seeded by the input.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "lzhuf/lzhuf_decoder.h"
 #include "monitor/message_framer.h"
@@ -19,19 +22,38 @@ struct Machines {
     LzhufDecoder decoder;
 };
 
-// A payload stream that discards what it is given; set up, together with
-// a console that discards too (the fuzzer's own reports go to stderr), by
-// fuzz_init.cpp before the first input.
-extern std::FILE* fuzz_sink;
+// A payload stream that discards what it is given.
+inline std::FILE* fuzz_sink;
 
 inline void reset(Machines& m) { std::memset(&m, 0, sizeof m); }
 
-// A small deterministic generator driven by the input, for split points and
-// restart points.
-struct SplitRng {
-    uint64_t state;
-    uint32_t next() {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<uint32_t>(state >> 33);
+// A failed check is a crash, which the fuzzer reports with its input.
+inline void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The machines print on stdout; nobody reads it here (the fuzzer's own
+    // reports go to stderr).
+    check(std::freopen("/dev/null", "w", stdout) != nullptr);
+    fuzz_sink = std::fopen("/dev/null", "wb");
+    check(fuzz_sink != nullptr);
+    return 0;
+}
+
+// A growing file in memory, for what two ways of feeding the same input wrote.
+struct MemFile {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* stream = open_memstream(&text, &size);
+    ~MemFile() {
+        std::fclose(stream);
+        std::free(text);
     }
 };
+
+inline bool same_text(const MemFile& a, const MemFile& b) {
+    std::fflush(a.stream);
+    std::fflush(b.stream);
+    return a.size == b.size && std::memcmp(a.text, b.text, a.size) == 0;
+}

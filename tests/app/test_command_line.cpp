@@ -2,11 +2,10 @@
 // the real executable: console text byte for byte, exit status, files made,
 // and nothing at all on standard error.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 
-#include "app/output_name.h"
 #include "tests/app/velk_program.h"
 
 namespace {
@@ -17,9 +16,16 @@ const std::string USAGE =
     "Or append COM port number, e.g. COM25, for continuous monitoring using an ZRQ Korvane modem...\r\n"
     "EXAMPLE: velk_lzh COM25<Enter>\r\n"
     "Look for COM port numbers in Windows Device Manager...\r\n";
+const std::string HELP =
+    "USAGE: velk_lzh CAPTURE_FILE | COMn [MODE] | -h | --help | -V | --version\r\n"
+    "Append filename of capture file as first argument to decode it...\r\n"
+    "Or append COM port number, e.g. COM25, for continuous monitoring using an ZRQ Korvane modem...\r\n"
+    "MODE 3 (default) or 4 selects the modem's monitor mode; any key ends the monitoring...\r\n"
+    "EXAMPLE: velk_lzh COM25<Enter>\r\nLook for COM port numbers in Windows Device Manager...\r\n";
+const std::string NO_PORT = "\r\nTrying to open COM port 0...\r\nillegal comport number\nCan not open comport\n";
 
 size_t entries_in(const TempDir& dir) {
-    const std::filesystem::directory_iterator entries(dir.path());
+    const std::filesystem::recursive_directory_iterator entries(dir.path());
     return static_cast<size_t>(std::distance(begin(entries), end(entries)));
 }
 
@@ -29,113 +35,67 @@ TEST(CommandLine, NoArgumentPrintsUsage) {
     EXPECT_EQ(entries_in(dir), 0u);
 }
 
-TEST(CommandLine, HelpAndVersionOptionsAnswerAndEndWell) {
+TEST(CommandLine, VersionOptionsAnswerAndEndWell) {
     TempDir dir;
-    for (const char* option : {"-h", "--help"}) {
-        SCOPED_TRACE(option);
-        const ProgramResult r = run_velk(dir, {option});
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out.substr(0, BANNER.size()), BANNER);
-        EXPECT_NE(r.out.find("EXAMPLE: velk_lzh COM25<Enter>\r\n"), std::string::npos) << r.out;
-        EXPECT_EQ(r.out.find("ERROR"), std::string::npos) << r.out;
-        EXPECT_EQ(r.err, "");
-    }
     for (const char* option : {"-V", "--version"}) {
         expect_result(run_velk(dir, {option}), "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\r\n", 0);
     }
     EXPECT_EQ(entries_in(dir), 0u);
 }
 
-TEST(CommandLine, CaptureThatCannotBeOpened) {
-    TempDir dir;
-    mkdir((dir / "a_directory").c_str(), 0755);
-    const std::string long_name(4000, 'x');
-    for (const std::string& name : {std::string(), std::string("missing.txt"), std::string("a_directory"), long_name}) {
-        SCOPED_TRACE(name.size());
-        expect_result(run_velk(dir, {name}), BANNER + "Unable to open file: " + name + "\n", STATUS_NO_CAPTURE);
-    }
-    EXPECT_EQ(entries_in(dir), 1u) << "no payload file may be created";
-}
-
-TEST(CommandLine, PayloadFileThatCannotBeCreated) {
-    TempDir dir;
-    write_file(dir / "cap.txt", "");
-    mkdir((dir / "decompressed_cap.txt").c_str(), 0755);
-    expect_result(run_velk(dir, {"cap.txt"}), BANNER + "Unable to open file : decompressed_cap.txt\n", STATUS_NO_PAYLOAD_FILE);
-
-    // 243 characters leave no room for the prefix in a 255-character name:
-    // refused as a payload file that cannot be opened, the whole name shown.
-    const std::string long_name(243, 'c');
-    write_file(dir / long_name, "");
-    expect_result(run_velk(dir, {long_name}), BANNER + "Unable to open file : decompressed_" + long_name + "\n", STATUS_NO_PAYLOAD_FILE);
-    EXPECT_EQ(entries_in(dir), 3u);
-}
-
-TEST(CommandLine, EmptyCaptureWithTheLongestNameThatFits) {
-    // 242 characters and the prefix make the longest payload-file name, 255;
-    // an old payload file is overwritten by an empty one.
-    TempDir dir;
-    const std::string name(242, 'd');
-    write_file(dir / name, "");
-    write_file(dir / ("decompressed_" + name), "old contents");
-    expect_result(run_velk(dir, {name}), BANNER, 0);
-    EXPECT_EQ(read_file(dir / ("decompressed_" + name)), "");
-}
-
-TEST(CommandLine, ComInAnyCaseIsAPortEvenWhenSuchAFileExists) {
-    TempDir dir;
-    for (const std::string name : {"commands.txt", "Com.log", "cOM"}) {
-        SCOPED_TRACE(name);
-        write_file(dir / name, "LEN: 5\r\n###PAYLOAD2:\r\nhello\r\n");
-        expect_result(run_velk(dir, {name}), BANNER + "\r\nTrying to open COM port 0...\r\n" + "illegal comport number\n" +
-                             "Can not open comport\n", STATUS_NO_PORT);
-        EXPECT_FALSE(file_exists(dir / ("decompressed_" + name)));
-    }
-}
-
-TEST(CommandLine, PortArgumentIsReadToIts255thCharacterOnly) {
-    // 256 characters: the cut leaves "-000...0", port 0; the 256th would make it -5.
-    TempDir dir;
-    expect_result(run_velk(dir, {"COM-" + std::string(251, '0') + "5"}),
-                  BANNER + "\r\nTrying to open COM port 0...\r\nillegal comport number\nCan not open comport\n",
-                  STATUS_NO_PORT);
-}
-
-TEST(CommandLine, EveryByteValueOfTheCaptureReachesTheParser) {
-    // A text payload carrying all 256 byte values: NUL, 0x1A and 0xFF must
-    // all arrive, and a CR is shown on the console after an extra LF.
-    std::string bytes;
-    for (int b = 0x20; b < 0x120; ++b) bytes += static_cast<char>(b & 0xFF);
-    TempDir dir;
-    write_file(dir / "all.bin", "X\r\nLEN: 256\r\n###PAYLOAD2:\r\n" + bytes + "\r\n###PAYLOAD_END\r\n");
-    const ProgramResult r = run_velk(dir, {"all.bin"});
-    std::string console = bytes;
-    console.insert(console.find('\r'), "\n");
-    expect_result(r, BANNER + console, 0);
-    EXPECT_EQ(read_file(dir / "decompressed_all.bin"), bytes);
-}
-
-TEST(CommandLine, PayloadFileLandsBesideACaptureGivenWithADirectory) {
-    TempDir dir;
-    mkdir((dir / "logs").c_str(), 0755);
-    write_file(dir / "logs/cap.txt", "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n");
-    for (const std::string& capture : {std::string("logs/cap.txt"), dir / "logs/cap.txt"}) {
-        std::remove((dir / "logs/decompressed_cap.txt").c_str());
-        expect_result(run_velk(dir, {capture}), BANNER + "hello", 0);
-        EXPECT_EQ(read_file(dir / "logs/decompressed_cap.txt"), "hello");
-    }
-}
-
-TEST(OutputName, PrefixGoesBeforeTheFileNamePart) {
-    const std::pair<std::string, std::string> cases[] = {{"cap.txt", "decompressed_cap.txt"},
-                                                         {"logs/2026/cap.txt", "logs/2026/decompressed_cap.txt"},
-                                                         {"/abs/cap", "/abs/decompressed_cap"},
-                                                         {"", "decompressed_"},
-                                                         {std::string(243, 'a'), ""}};
-    for (const auto& [capture, expected] : cases) {
-        char name[OUTPUT_NAME_SIZE];
-        EXPECT_EQ(build_output_name(capture.c_str(), name), !expected.empty()) << capture;
-        EXPECT_EQ(std::string(name), expected) << capture;
+// What one argument makes of a directory: the console after the banner, the
+// status, and the payload file (an old one of that name is overwritten).
+// A run creates no other file.
+TEST(CommandLine, ArgumentChoosesTheRunAndWhereThePayloadFileGoes) {
+    std::string every_byte;  // a text payload of every byte value; the console adds LF before CR
+    for (int b = 0x20; b < 0x120; ++b) every_byte += static_cast<char>(b & 0xFF);
+    const std::string hello = "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n";
+    const std::string deep = std::string(120, 'a') + "/" + std::string(120, 'b') + "/";
+    const struct {
+        std::string arg;
+        std::optional<std::string> capture;  // written at arg's path
+        std::string directory;               // made before the run
+        std::string out;
+        int status;
+        std::string payload_file, payload;  // no name: none may be made
+    } cases[] = {
+        {"-h", {}, "", HELP, 0, "", ""},
+        {"--help", {}, "", HELP, 0, "", ""},
+        {"missing.txt", {}, "", "Unable to open file: missing.txt\n", STATUS_NO_CAPTURE, "", ""},
+        {"", {}, "", "Unable to open file: \n", STATUS_NO_CAPTURE, "", ""},
+        {"a_directory", {}, "a_directory", "Unable to open file: a_directory\n", STATUS_NO_CAPTURE, "", ""},
+        {std::string(4000, 'x'), {}, "", "Unable to open file: " + std::string(4000, 'x') + "\n", STATUS_NO_CAPTURE,
+         "", ""},
+        {"cap.txt", "", "decompressed_cap.txt", "Unable to open file : decompressed_cap.txt\n", STATUS_NO_PAYLOAD_FILE,
+         "", ""},
+        // 242 characters and the prefix make the longest payload-file name, 255.
+        {std::string(242, 'd'), "", "", "", 0, "decompressed_" + std::string(242, 'd'), ""},
+        {std::string(243, 'c'), "", "", "Unable to open file : decompressed_" + std::string(243, 'c') + "\n",
+         STATUS_NO_PAYLOAD_FILE, "", ""},
+        {deep + std::string(14, 'c'), "", deep, "Unable to open file : " + deep + "decompressed_cccccccccccccc\n",
+         STATUS_NO_PAYLOAD_FILE, "", ""},
+        {"logs/cap.txt", hello, "logs", "hello", 0, "logs/decompressed_cap.txt", "hello"},
+        {"all.bin", "X\r\nLEN: 256\r\n###PAYLOAD2:\r\n" + every_byte + "\r\n###PAYLOAD_END\r\n", "",
+         std::string(every_byte).insert(every_byte.find('\r'), "\n"), 0, "decompressed_all.bin", every_byte},
+        {"caf\xC3\xA9_\xFF_com.txt", "X\r\nLEN: 2\r\n###PAYLOAD2:\r\n\xE9\xFF\r\n", "", "\xE9\xFF", 0,
+         "decompressed_caf\xC3\xA9_\xFF_com.txt", "\xE9\xFF"},
+        // "COM" in any case starts a live run, even where such a file exists.
+        {"commands.txt", hello, "", NO_PORT, STATUS_NO_PORT, "", ""},
+        {"Com.log", hello, "", NO_PORT, STATUS_NO_PORT, "", ""},
+        {"cOM", hello, "", NO_PORT, STATUS_NO_PORT, "", ""},
+        // Read to its 255th character only: the 256th would make it port -5.
+        {"COM-" + std::string(251, '0') + "5", {}, "", NO_PORT, STATUS_NO_PORT, "", ""},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.arg.substr(0, 40));
+        TempDir dir;
+        if (!k.directory.empty()) std::filesystem::create_directories(dir / k.directory);
+        if (k.capture) write_file(dir / k.arg, *k.capture);
+        if (!k.payload_file.empty()) write_file(dir / k.payload_file, "old contents");
+        const size_t entries = entries_in(dir);
+        expect_result(run_velk(dir, {k.arg}), BANNER + k.out, k.status);
+        EXPECT_EQ(entries_in(dir), entries);
+        EXPECT_EQ(k.payload_file.empty() ? "" : read_file(dir / k.payload_file), k.payload);
     }
 }
 

@@ -20,10 +20,6 @@ inline constexpr int STATUS_NO_PAYLOAD_FILE = 253;  // -3
 inline constexpr int STATUS_NO_PORT = 251;          // -5
 inline constexpr int STATUS_NO_SPILL = 250;         // -6
 
-inline bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 inline ProgramResult run_velk(const TempDir& dir, const std::vector<std::string>& args) {
     return run_program(VELK_LZH_PATH, args, dir.path());
 }
