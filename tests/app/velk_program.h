@@ -31,8 +31,9 @@ inline void expect_result(const ProgramResult& r, const std::string& out, int st
     EXPECT_EQ(r.status, status);
 }
 
-// A capture-file run of `capture` (written as cap.txt in a fresh directory):
-// what the program did, and the payload file it wrote.
+// A capture-file run of `capture` (written as cap.txt in a fresh directory)
+// that must end with status 0 and nothing on standard error: what the
+// program showed, and the payload file it wrote.
 struct CaptureRun {
     ProgramResult result;
     std::string payload;
@@ -44,5 +45,7 @@ inline CaptureRun run_capture(const std::string& capture) {
     CaptureRun run;
     run.result = run_velk(dir, {"cap.txt"});
     run.payload = read_file(dir / "decompressed_cap.txt");
+    EXPECT_EQ(run.result.err, "");
+    EXPECT_EQ(run.result.status, 0);
     return run;
 }
