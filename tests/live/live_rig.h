@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "tests/support/message_check.h"
@@ -172,16 +173,12 @@ protected:
         EXPECT_EQ(errors(), "");
     }
 
-    // User + system time the running program has used so far: fields 14 and
-    // 15 of /proc/PID/stat, in clock ticks, counted after the command name.
+    // CPU time the running program has used so far, from its process clock.
     double program_cpu_s() const {
-        const std::string stat = read_file("/proc/" + std::to_string(program_) + "/stat");
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-        std::string skipped;
-        double user = 0, system = 0;
-        for (int i = 3; i < 14; ++i) fields >> skipped;
-        fields >> user >> system;
-        return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+        clockid_t clock{};
+        timespec used{};
+        EXPECT_EQ(clock_getcpuclockid(program_, &clock) | clock_gettime(clock, &used), 0);
+        return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
     }
 
     // The port goes away for good, as an unplugged adapter's device node
