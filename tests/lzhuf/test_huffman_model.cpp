@@ -57,8 +57,6 @@ TEST(HuffmanModel, StartTreeGivesNineBitCodesToTheFirst116Symbols) {
     auto m = fresh_model();
     EXPECT_EQ(m->child[ROOT_NODE], 624);
     EXPECT_EQ(m->weight[ROOT_NODE], 314u);
-    EXPECT_EQ(code_of(*m, 0x41), "111001101");
-    EXPECT_EQ(code_of(*m, 313), "11000101");
     for (int32_t s = 0; s < SYMBOL_COUNT; ++s) EXPECT_EQ(code_of(*m, s).size(), s < 116 ? 9u : 8u) << s;
     expect_consistent(*m);
 }

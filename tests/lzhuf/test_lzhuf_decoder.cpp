@@ -65,24 +65,6 @@ std::string expected_copy(std::string text, int32_t length, uint32_t position) {
     return text;
 }
 
-TEST(LzhufDecoderCopies, WritePositionAndCopySourceWrapAroundTheRing) {
-    // 70 literals move write_pos from 4036 past 4095 to 10; a copy 16 back
-    // then starts at ring position 4090 and runs on through 0.
-    LzhufEncoder e{};
-    encoder_start(e);
-    std::string before;
-    for (int i = 0; i < 70; ++i) {
-        before += static_cast<char>('0' + i % 43);
-        encode_literal(e, static_cast<uint8_t>(before.back()));
-    }
-    encode_match(e, 12, 15);
-    auto d = new_decoder();
-    const DecodeResult r = decode(*d, hand_built(e, 82), 82);
-    EXPECT_EQ(r.stream, expected_copy(before, 12, 15));
-    EXPECT_EQ(r.console, r.stream);
-    EXPECT_EQ(d->write_pos, (RING_PREFILL + 82) % RING_SIZE);
-}
-
 TEST(LzhufDecoderCopies, OverlappingCopiesRepeatTheirOwnOutputAndTheRingStartsAsSpaces) {
     LzhufEncoder e{};
     encoder_start(e);

@@ -9,20 +9,8 @@
 
 namespace {
 
-// How much the byte-fed path may hold back at the end of a message.
-//
-// Let T be the number of bits after the six header bytes.  Bits are taken
-// only while at least 9 are pending, so no step whose last bit lies beyond
-// bit T - 8 can complete.  The last call merges its byte once 8 or fewer bits
-// are pending, i.e. after at least T - 16 bits have been consumed, so every
-// step ending at or before bit T - 16 has completed.  The output must be a
-// prefix of the input whose length lies between those two step boundaries.
-// With finish and the input's length as limit the whole input comes back;
-// with a larger limit only the zero padding (under 8 bits: no match, at most
-// 7 literals) can add to it.
 // Block data comes in runs, decoded by a path of its own: each run must end
-// with the count that one byte per call gives after the run's last byte,
-// and the text must be the same.
+// with the count that one byte per call gives after the run's last byte.
 void expect_runs_match(LzhufDecoder& d, const std::vector<uint8_t>& message, const DecodeResult& fed, size_t run) {
     TempStream out;
     StdoutCapture console;
@@ -40,6 +28,11 @@ void expect_runs_match(LzhufDecoder& d, const std::vector<uint8_t>& message, con
     for (const auto& [end, count] : ends) ASSERT_EQ(count, fed.counts[end - 1]) << "run of " << run << " to " << end;
 }
 
+// Byte by byte, bits are taken only while at least 9 are pending and a call
+// merges its byte once 8 or fewer are, so of T bits after the header every
+// step ending by bit T - 16 has completed and none ending past T - 8 has.
+// Finish to the input's length gives it all back; a larger limit adds only
+// what the zero padding decodes to (under 8 bits: at most 7 literals).
 void expect_round_trip(const std::string& input, LzhufDecoder& d) {
     std::vector<EncodedStep> steps;
     const std::vector<uint8_t> message = lzhuf_compress(bytes_of(input).data(), input.size(), &steps);
