@@ -37,15 +37,7 @@ int32_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* 
     int32_t at = 0;                  // the byte of the current call
     bool taken = false;
 
-    auto put = [&](uint8_t c) {
-        ring[write_pos] = c;
-        write_pos = (write_pos + 1) & RING_MASK;
-        ++produced;
-        if (write_pos == 0) {  // the ring wraps: hand over its top part first
-            write_out(ring + unwritten, RING_SIZE - unwritten, out);
-            unwritten = 0;
-        }
-    };
+    auto put = [&](uint8_t c) { put_in_ring(ring, write_pos, unwritten, produced, c, out); };
     // The current call returns; false when the run ends with it.
     auto next_call = [&]() -> bool {
         ++at;

@@ -30,3 +30,16 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
 // call per piece instead of two per character.  Short pieces, as a single
 // byte gives, go character by character, which is cheaper there.
 void write_out(const uint8_t* text, uint32_t length, std::FILE* out);
+
+// One decoded character into the text ring at `write_pos`.  The text since
+// `unwritten` leaves when the ring wraps, so a piece never straddles its end.
+inline void put_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten, int32_t& produced, uint8_t c,
+                        std::FILE* out) {
+    ring[write_pos] = c;
+    write_pos = (write_pos + 1) & RING_MASK;
+    ++produced;
+    if (write_pos == 0) {
+        write_out(ring + unwritten, RING_SIZE - unwritten, out);
+        unwritten = 0;
+    }
+}

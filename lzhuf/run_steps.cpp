@@ -65,15 +65,7 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
     // anyway: two more pointers would push loop variables onto the stack.
     uint32_t unwritten = write_pos;
 
-    auto put = [&](uint8_t c) {
-        d.text_ring[write_pos] = c;
-        write_pos = (write_pos + 1) & RING_MASK;
-        ++produced;
-        if (write_pos == 0) {
-            write_out(d.text_ring + unwritten, RING_SIZE - unwritten, out);
-            unwritten = 0;
-        }
-    };
+    auto put = [&](uint8_t c) { put_in_ring(d.text_ring, write_pos, unwritten, produced, c, out); };
     // Whether a call ends in a step follows the input bits, so a branch on
     // it would be mispredicted about once per byte; the bookkeeping below is
     // arithmetic, and its one branch (the run ends) is taken once per run.
