@@ -155,6 +155,7 @@ protected:
     }
 
     void press_key() const { ASSERT_EQ(write(keys_, "k", 1), 1); }
+    void end_input() { close(keys_), keys_ = -1; }
     void signal_program(int signal_number) const { ASSERT_EQ(kill(program_, signal_number), 0); }
 
     // Exit status within `ms`: 0..255, 128 + signal if killed, -1 still running.

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -136,7 +138,10 @@ TEST_F(LiveRun, KeyAndStopSignalsEndTheRunAlsoWhileALostPortIsAwaitedWithoutCpu)
         SCOPED_TRACE(std::to_string(c.stop) + (c.port_lost ? " port lost" : ""));
         start_simulator({"--start-delay", "0"});
         start_program({c.port, c.mode}, c.stop == SIGHUP || c.stop == SIGINT);
+        // Run unattended, as with </dev/null: the end of input is no key.
+        if (c.stop == SIGTERM) end_input();
         ASSERT_TRUE(console_shows(LISTENING)) << console();
+        EXPECT_EQ(program_exit(300), -1) << "still running";
         if (c.port_lost) {
             kill_simulator();
             ASSERT_TRUE(console_shows(LOST, 3000)) << console();
@@ -174,7 +179,7 @@ TEST(SilenceWatchdog, ActsOnThe301stSilentPassAndOnlyDuringAMessage) {
 constexpr int STATUS_NO_PAYLOAD_FILE = 253;   // -3
 constexpr int STATUS_NO_ORIGINAL_FILE = 252;  // -4
 
-TEST(LiveRunRefused, PortNumbersOutsideOneToThirtyTwoAndAPortThatDoesNotExist) {
+TEST(LiveRunRefused, PortNumbersOutsideOneToThirtyTwoAPortThatDoesNotExistAndOneThatIsNoSerialPort) {
     TempDir dir;
     const std::string illegal = "...\r\nillegal comport number\nCan not open comport\n";
     const struct {
@@ -186,7 +191,9 @@ TEST(LiveRunRefused, PortNumbersOutsideOneToThirtyTwoAndAPortThatDoesNotExist) {
         {"COM-1", "\r\nTrying to open COM port -1" + illegal},
         {"com99999999999", "\r\nTrying to open COM port 2147483647" + illegal},
         {"COM7", opened(7).substr(BANNER.size()) + "unable to open comport\nCan not open comport\n"},
+        {"COM8", opened(8).substr(BANNER.size()) + "unable to set comport cfg settings\nCan not open comport\n"},
     };
+    write_file(dir / "ttyS7", "");  // a device that is no serial port
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argument);
         const ProgramResult r = run_program(VELK_LZH_TESTDEV, {c.argument}, dir.path());
@@ -290,29 +297,72 @@ TEST_F(LiveRun, StalledMessageIsAbandonedByTheWatchdogAndALostPortIsAwaitedAndSt
     EXPECT_EQ(payload, expected + HEADER_LINE + next.text + COMPLETED_LINE + ok_line(next.text));
 }
 
-// `velk_lzh COM3 | less` and the pager quits: the run ends as if stopped by
-// a key, the terminal set back as it was and the modem told to stop.
-TEST_F(LiveRun, ConsoleGoingAwayStopsTheRunInOrder) {
-    start_simulator({}, build_capture({message(30000, 8)}, capture_options(8)).text);
-    Pty terminal;
-    int console_pipe[2] = {-1, -1};
-    ASSERT_EQ(pipe2(console_pipe, O_CLOEXEC), 0);
-    const auto mode = [&] {
-        termios tio{};
-        tcgetattr(terminal.slave, &tio);
-        return std::tuple{tio.c_iflag, tio.c_oflag, tio.c_lflag, tio.c_cc[VMIN], tio.c_cc[VTIME]};
-    };
-    const auto before = mode();
-    start_program_on_terminal(terminal.slave, console_pipe[1]);
-    // Until the modem is started the console holds far less than a pipe.
-    ASSERT_TRUE(wait_until([&] { return file("received.bin") == start_commands(3); }, 5000));
-    EXPECT_NE(mode(), before) << "the run takes the terminal for single keys";
-    close(console_pipe[0]);
-    EXPECT_EQ(program_exit(8000), 0);
-    EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
-    EXPECT_EQ(file("received.bin"), all_commands(3));
-    EXPECT_EQ(mode(), before);
-    EXPECT_EQ(errors(), "");
+// `velk_lzh COM3` from a shell: the terminal gives single keys while the
+// run lasts and gets its mode back however the run ends: a key typed on it,
+// the console going away (`| less` and the pager quits: an orderly end), or
+// a signal that ends it at once.  The port, cooked as a device fresh from
+// the system is, becomes a raw 115200-baud line whose reads never wait.
+TEST_F(LiveRun, TerminalTakesSingleKeysThePortGoesRawAndEveryWayOutRestoresTheTerminal) {
+    const rlimit no_core{0, 0};
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
+    const std::string capture = build_capture({message(30000, 8)}, capture_options(8)).text;
+    const struct {
+        const char* way;
+        int status;
+    } cases[] = {{"key", 0}, {"console", 0}, {"quit", 128 + SIGQUIT}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.way);
+        const bool console_closed = c.way == std::string("console");
+        start_simulator({}, console_closed ? capture : "");
+        const int port = open(path("ttyS2").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios line{};
+        ASSERT_EQ(tcgetattr(port, &line), 0);
+        line.c_iflag |= ICRNL | IXON;
+        line.c_oflag |= OPOST;
+        line.c_lflag |= ICANON | ECHO | ISIG;
+        line.c_cc[VMIN] = 1;
+        ASSERT_EQ(tcsetattr(port, TCSANOW, &line), 0);
+
+        Pty terminal;
+        int console_pipe[2] = {-1, -1};
+        ASSERT_EQ(pipe2(console_pipe, O_CLOEXEC), 0);
+        const auto mode = [&] {
+            termios tio{};
+            tcgetattr(terminal.slave, &tio);
+            return std::tuple{tio.c_iflag, tio.c_oflag, tio.c_lflag, tio.c_cc[VMIN], tio.c_cc[VTIME]};
+        };
+        const auto before = mode();
+        start_program_on_terminal(terminal.slave, console_pipe[1]);
+        // Until the modem is started the console holds far less than a pipe.
+        ASSERT_TRUE(wait_until([&] { return file("received.bin") == start_commands(3); }, 5000));
+        EXPECT_NE(mode(), before) << "the run takes the terminal for single keys";
+        ASSERT_EQ(tcgetattr(port, &line), 0);
+        EXPECT_EQ(cfgetispeed(&line), B115200);
+        EXPECT_EQ(cfgetospeed(&line), B115200);
+        EXPECT_EQ(line.c_cflag & (CSTOPB | CRTSCTS | CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+        EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+        EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(line.c_oflag & OPOST, 0u);
+        EXPECT_EQ(line.c_cc[VMIN] + line.c_cc[VTIME], 0);
+        close(port);
+
+        if (console_closed) {
+            close(console_pipe[0]);
+        } else {
+            if (c.status == 0) ASSERT_EQ(write(terminal.master, "q", 1), 1);
+            else signal_program(SIGQUIT);
+        }
+        EXPECT_EQ(program_exit(8000), c.status);
+        if (c.status == 0) {
+            EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
+            EXPECT_EQ(file("received.bin"), all_commands(3));
+        } else {
+            kill_simulator();
+        }
+        EXPECT_EQ(mode(), before);
+        EXPECT_EQ(errors(), "");
+        if (!console_closed) close(console_pipe[0]);
+    }
 }
 
 }  // namespace
