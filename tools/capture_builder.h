@@ -64,10 +64,10 @@ uint64_t rng_next(CaptureRng& rng);
 int64_t rng_between(CaptureRng& rng, int64_t low, int64_t high);
 
 struct TransferMessage {
-    std::string text;             // compressed with lzhuf_compress
-    std::string identifier;       // empty: 12 random letters and digits (set it to know the header's size)
+    std::string text{};           // compressed with lzhuf_compress
+    std::string identifier{};     // empty: 12 random letters and digits (set it to know the header's size)
     std::string title = "Test message";
-    std::string length_field;     // the header's length; empty: the text's size
+    std::string length_field{};   // the header's length; empty: the text's size
     int32_t block_size = 250;     // data bytes per block, 1..256
     bool eot = true;              // close with EOT and the checksum
     int64_t cut_at = -1;          // send only this many bytes of the transfer (header line included)

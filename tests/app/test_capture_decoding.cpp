@@ -102,36 +102,22 @@ std::vector<std::string> shown_lengths(const std::string& console) {
 // Text of `size` characters that ends in a line end, as messages do.
 std::string generated_text(uint64_t seed, size_t size) { return sample_text(seed, size - 3) + ".\r\n"; }
 
-TransferMessage message(const std::string& text, int32_t block_size = 250, bool eot = true,
-                        const std::string& length_field = "") {
-    TransferMessage msg;
-    msg.text = text;
-    msg.block_size = block_size;
-    msg.eot = eot;
-    msg.length_field = length_field;
-    return msg;
-}
-
 // Every message ends exactly at its own length, whatever its last step:
 // a character, a final line end, a match that reaches the end; an empty
 // message ends on its sixth byte.  Only the check line follows the text.
 TEST(CaptureDecoding, MessagesOfEveryLengthClassComeOutWholeAndOk) {
     Capture c = start_capture(12);
     const std::string relay = "Relay to the valley stations: bring water.\r\nRelay to the valley stations";
-    for (const TransferMessage& msg : {
-             message("A"),
-             message(""),
-             message("Check-ins closed at 2100, thank you all.\r\n"),
-             message(relay, 20),                 // ends in a match
-             message(std::string(300, '-'), 7),  // one literal, then matches only
-             message(generated_text(1, 1500), 30),
-             message(generated_text(2, 1500), 1),
-             message(generated_text(3, 2000), 256),  // full blocks: length byte 0
-             message(generated_text(4, 2000), 255),
-             message(generated_text(5, 900), 250, true, "40"),  // the header's length is not the stream's
-         }) {
-        add(c, msg);
-    }
+    const TransferMessage messages[] = {
+        {"A"}, {""}, {"Check-ins closed at 2100, thank you all.\r\n"},
+        {.text = relay, .block_size = 20},                 // ends in a match
+        {.text = std::string(300, '-'), .block_size = 7},  // one literal, then matches only
+        {.text = generated_text(1, 1500), .block_size = 30}, {.text = generated_text(2, 1500), .block_size = 1},
+        {.text = generated_text(3, 2000), .block_size = 256},  // full blocks: length byte 0
+        {.text = generated_text(4, 2000), .block_size = 255},
+        {.text = generated_text(5, 900), .length_field = "40"},  // the header's length is not the stream's
+    };
+    for (const TransferMessage& msg : messages) add(c, msg);
     add_text_report(c.b, "BYE\r", 0);
     const CaptureRun run = expect_decoded(c);
     for (const char* block : {"LEN 256\r\n", "LEN 255\r\n"}) EXPECT_NE(run.result.out.find(block), std::string::npos);
@@ -142,7 +128,7 @@ TEST(CaptureDecoding, MessagesOfEveryLengthClassComeOutWholeAndOk) {
 TEST(CaptureDecoding, DamagedTransfersSayDamagedAndTheNextMessageIsOk) {
     Capture c = start_capture(15);
     TransferMessage m[5];
-    for (size_t i = 0; i < std::size(m); ++i) m[i] = message(generated_text(4 + i, 900), 100);
+    for (size_t i = 0; i < std::size(m); ++i) m[i] = {.text = generated_text(4 + i, 900), .block_size = 100};
     m[0].flip_at = 150;
     m[1].lost_block = 1;
     m[2].bad_type_block = 2;
@@ -155,9 +141,9 @@ TEST(CaptureDecoding, DamagedTransfersSayDamagedAndTheNextMessageIsOk) {
     // No EOT: the next payload byte stands where a type byte is read, yet
     // the stream is recovered whole and says so.
     const std::string no_eot = "The last block of this one has no EOT after it.\r\n";
-    add(c, message(no_eot, 250, false), {no_eot, STOPPING});
+    add(c, {.text = no_eot, .eot = false}, {no_eot, STOPPING});
     add_text_report(c.b, "BYE\r", 0);
-    add(c, message("Disregard the damaged ones, this one is complete.\r\n"));
+    add(c, TransferMessage{"Disregard the damaged ones, this one is complete.\r\n"});
     expect_decoded(c);
 }
 
@@ -168,8 +154,7 @@ TEST(CaptureDecoding, HeaderLengthUnreadableStillDecodesWhole) {
     Capture c = start_capture(16);
     const char* const identifiers[] = {"ABCDEFGHIJKLMNOPQR", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPQR", ""};
     for (size_t i = 0; i < std::size(identifiers); ++i) {
-        TransferMessage msg = message(generated_text(8 + i, 700), 250, true, i == 3 ? "none" : "");
-        msg.identifier = identifiers[i];
+        const TransferMessage msg{.text = generated_text(8 + i, 700), .identifier = identifiers[i], .length_field = i == 3 ? "none" : ""};
         add(c, msg);
     }
     const CaptureRun run = expect_decoded(c);
@@ -185,14 +170,13 @@ TEST(CaptureDecoding, AnnouncedGroupsDecodeEveryMessage) {
     for (size_t size = 2; size <= 5; ++size) {
         std::vector<TransferMessage> group;
         for (size_t i = 0; i < size; ++i) {
-            group.push_back(message(generated_text(20 + size * 8 + i, 400 + 150 * i), 120));
+            group.push_back({.text = generated_text(20 + size * 8 + i, 400 + 150 * i), .block_size = 120});
             c.want.push_back({group.back().text});
             shown.push_back(std::to_string(group.back().text.size()));
         }
         add_message_group(c.b, group, CaptureOptions{});
     }
-    std::vector<TransferMessage> gap = {message(generated_text(70, 500)), message(generated_text(71, 600)),
-                                        message(generated_text(72, 700))};
+    std::vector<TransferMessage> gap = {{generated_text(70, 500)}, {generated_text(71, 600)}, {generated_text(72, 700)}};
     gap[1].identifier = "NEVERSENT001";
     gap[1].cut_at = static_cast<int64_t>(transfer_header(gap[1]).size());  // announced, never sent
     add_message_group(c.b, gap, CaptureOptions{});
@@ -204,7 +188,7 @@ TEST(CaptureDecoding, AnnouncedGroupsDecodeEveryMessage) {
 // What arrived before the capture breaks off is decoded, without a check line.
 TEST(CaptureDecoding, CaptureEndingInsideAMessagesPayloadSection) {
     Capture c = start_capture(16);
-    TransferMessage msg = message(generated_text(6, 1200), 120);
+    TransferMessage msg{.text = generated_text(6, 1200), .block_size = 120};
     msg.cut_at = static_cast<int64_t>(transfer_header(msg).size() + transfer_body(msg).size() / 2);
     add(c, msg, {msg.text, "", false});
     // The last report breaks off after the first digit of a hexadecimal pair.
@@ -233,10 +217,10 @@ const Capture& long_capture() {
             fill_to(starts[i] - 3000);
             add_text_report(c.b, generated_text(40 + i, 1500), static_cast<uint32_t>(i));
             fill_to(starts[i]);
-            add(c, message(generated_text(50 + i, 5000), blocks[i]));
+            add(c, {.text = generated_text(50 + i, 5000), .block_size = blocks[i]});
         }
         fill_to(2 * PAYLOAD_RING_SIZE + 30000);
-        add(c, message(generated_text(60, 5000), blocks[5]));
+        add(c, {.text = generated_text(60, 5000), .block_size = blocks[5]});
         add_text_report(c.b, "BYE\r", 0);
         return c;
     }();
