@@ -9,7 +9,9 @@
 
 #include <string>
 
+#include "monitor/payload_ring.h"
 #include "tests/support/run_program.h"
+#include "tests/support/sample_text.h"
 #include "tools/capture_builder.h"
 
 namespace {
@@ -31,31 +33,24 @@ long allocations_for(const std::string& capture) {
     return count.empty() ? -1 : std::stol(count);
 }
 
-std::string capture_of(int messages, size_t text_size, uint64_t seed) {
+// `messages` messages whose payload bytes fill the ring `rings` times over
+// (0: fit in it).
+std::string capture_of(int messages, uint64_t seed, size_t rings) {
     std::vector<TransferMessage> msgs;
-    CaptureRng rng{seed};
-    for (int i = 0; i < messages; ++i) {
-        TransferMessage msg;
-        for (size_t k = 0; k < text_size; ++k) {
-            msg.text += (k % 61 == 60) ? '\n' : static_cast<char>('a' + rng_between(rng, 0, 25));
-        }
-        msgs.push_back(msg);
-    }
+    for (int i = 0; i < messages; ++i) msgs.push_back({sample_text(seed + static_cast<uint64_t>(i), 12000)});
     CaptureOptions options;
     options.seed = seed;
-    return build_capture(msgs, options).text;
+    const CaptureBuilder b = build_capture(msgs, options);
+    EXPECT_TRUE(rings ? b.payload.size() > rings * PAYLOAD_RING_SIZE : b.payload.size() < PAYLOAD_RING_SIZE);
+    return b.text;
 }
 
 TEST(NoAllocation, RunAllocatesNothingBeyondOpeningItsStreams) {
     const long empty = allocations_for("");
     ASSERT_GT(empty, 0) << "start-up of the C++ runtime allocates; the counter must see it";
-
-    // About 30 000 payload bytes: the ring alone holds them.
-    EXPECT_EQ(allocations_for(capture_of(6, 4000, 1)), empty);
-
-    // Well past the ring's 100 000 bytes, and five times that.
-    EXPECT_EQ(allocations_for(capture_of(40, 4000, 2)), empty);
-    EXPECT_EQ(allocations_for(capture_of(200, 4000, 3)), empty);
+    EXPECT_EQ(allocations_for(capture_of(4, 1, 0)), empty);
+    EXPECT_EQ(allocations_for(capture_of(40, 2, 1)), empty);
+    EXPECT_EQ(allocations_for(capture_of(200, 3, 5)), empty);
 }
 
 }  // namespace

@@ -52,27 +52,21 @@ TEST(BadInput, MalformedReportsGiveExactlyWhatTheyAllow) {
     }
 }
 
+// The separator after a hexadecimal pair is never looked at: tabs, CRs,
+// '#' or a hex digit's neighbour 'G' there give exactly the output of blanks.
 TEST(BadInput, HexPayloadsWithOddSeparators) {
-    // The separator's value is ignored: any character there, even CR, '#'
-    // or a hex digit's neighbour 'G', gives exactly the output of blanks.
-    TransferMessage msg;
-    msg.text = sample_text(5, 3000);
-    CaptureOptions options;
-    options.seed = 5;
-    const std::string plain = build_capture({msg}, options).text;
+    const TransferMessage msg{sample_text(5, 3000)};
+    const std::string plain = build_capture({msg}, CaptureOptions{}).text;
     const std::regex hex_line("###PAYLOAD2:\r\n((?:[0-9A-F]{2} )*[0-9A-F]{2})\r\n");
     std::string odd = plain;
-    const char separators[] = "\t-z#G\r_~";
     size_t k = 0;
     for (std::sregex_iterator it(plain.begin(), plain.end(), hex_line), end; it != end; ++it) {
         for (auto i = it->position(1) + 2; i < it->position(1) + it->length(1); i += 3)
-            odd[static_cast<size_t>(i)] = separators[k++ % (sizeof separators - 1)];
+            odd[static_cast<size_t>(i)] = "\t-z#G\r_~"[k++ % 8];
     }
     ASSERT_GT(k, 1000u) << "the capture must carry many separators";
-
-    const CaptureRun expected = run_capture(plain);
-    const CaptureRun actual = run_capture(odd);
-    EXPECT_NE(expected.payload.find(msg.text.substr(0, 2990)), std::string::npos);
+    const CaptureRun expected = run_capture(plain), actual = run_capture(odd);
+    EXPECT_NE(expected.payload.find(msg.text), std::string::npos);
     EXPECT_EQ(actual.payload, expected.payload);
     EXPECT_EQ(actual.result.out, expected.result.out);
 }
