@@ -17,6 +17,7 @@ inline const std::string BANNER =
 
 inline constexpr int STATUS_NO_CAPTURE = 255;       // -1
 inline constexpr int STATUS_NO_PAYLOAD_FILE = 253;  // -3
+inline constexpr int STATUS_NO_ORIGINAL_FILE = 252; // -4
 inline constexpr int STATUS_NO_PORT = 251;          // -5
 inline constexpr int STATUS_NO_SPILL = 250;         // -6
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "tests/support/message_check.h"
-#include "tests/support/run_program.h"
+#include "tests/app/velk_program.h"
 #include "tests/support/sample_text.h"
 #include "tools/capture_builder.h"
 
@@ -22,8 +22,6 @@ namespace live {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-inline const std::string BANNER =
-    "\r\nVELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\n==============================================\n\n";
 inline const std::string SEPARATOR = "\r\n\r\n" + std::string(90, '=') + "\r\n\r\n";
 inline const std::string FETCHING =
     "\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n"
@@ -125,14 +123,14 @@ protected:
         ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
         close(keys_);
         keys_ = ends[1];
-        args.insert(args.begin(), fast ? VELK_LZH_TESTDEV_FAST : VELK_LZH_TESTDEV);
+        args.insert(args.begin(), fast ? VELK_LZH_TESTDEV_FAST : VELK_LZH_PATH);
         program_ = spawn(args, ends[0], create(".stdout"), create(".stderr"));
     }
 
     // The program as a shell starts it: `terminal` is its standard input and
     // controlling terminal, and its console goes to `console`.
     void start_program_on_terminal(int terminal, int console) {
-        program_ = spawn({VELK_LZH_TESTDEV, "COM3"}, dup(terminal), console, create(".stderr"), true);
+        program_ = spawn({VELK_LZH_PATH, "COM3"}, dup(terminal), console, create(".stderr"), true);
     }
 
     std::string console() const { return file(".stdout"); }

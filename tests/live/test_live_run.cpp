@@ -96,9 +96,8 @@ TEST_F(LiveRun, ArrivalOrderHoldsWithinOneReadAndAfterAMessageEndedByItsCount) {
     // A second run on the same port, from a directory of its own, is refused.
     ASSERT_EQ(mkdir(path("second").c_str(), 0755), 0);
     ASSERT_EQ(symlink(path("ttyS2").c_str(), path("second/ttyS2").c_str()), 0);
-    const ProgramResult refused = run_program(VELK_LZH_TESTDEV, {"COM3"}, path("second"));
-    EXPECT_EQ(refused.status, 251);  // -5
-    EXPECT_EQ(refused.out + refused.err, opened(3) + "unable to open comport\nCan not open comport\n");
+    expect_result(run_program(VELK_LZH_PATH, {"COM3"}, path("second")),
+                  opened(3) + "unable to open comport\nCan not open comport\n", STATUS_NO_PORT);
     press_key();
     expect_clean_end();
     EXPECT_EQ(file("received.bin"), all_commands(3)) << "the refused run sent nothing";
@@ -176,8 +175,6 @@ TEST(SilenceWatchdog, ActsOnThe301stSilentPassAndOnlyDuringAMessage) {
 }
 
 
-constexpr int STATUS_NO_PAYLOAD_FILE = 253;   // -3
-constexpr int STATUS_NO_ORIGINAL_FILE = 252;  // -4
 
 TEST(LiveRunRefused, PortNumbersOutsideOneToThirtyTwoAPortThatDoesNotExistAndOneThatIsNoSerialPort) {
     TempDir dir;
@@ -196,9 +193,7 @@ TEST(LiveRunRefused, PortNumbersOutsideOneToThirtyTwoAPortThatDoesNotExistAndOne
     write_file(dir / "ttyS7", "");  // a device that is no serial port
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argument);
-        const ProgramResult r = run_program(VELK_LZH_TESTDEV, {c.argument}, dir.path());
-        EXPECT_EQ(r.out + r.err, BANNER + c.shown);
-        EXPECT_EQ(r.status, 251);  // -5
+        expect_result(run_velk(dir, {c.argument}), BANNER + c.shown, STATUS_NO_PORT);
     }
     EXPECT_FALSE(file_exists(dir / "velk_payload_data.txt"));
     EXPECT_FALSE(file_exists(dir / "velk_original_data.txt"));
