@@ -332,21 +332,15 @@ TEST_F(LiveRun, TerminalTakesSingleKeysThePortGoesRawAndEveryWayOutRestoresTheTe
         ASSERT_TRUE(wait_until([&] { return file("received.bin") == start_commands(3); }, 5000));
         EXPECT_NE(mode(), before) << "the run takes the terminal for single keys";
         ASSERT_EQ(tcgetattr(port, &line), 0);
-        EXPECT_EQ(cfgetispeed(&line), B115200);
-        EXPECT_EQ(cfgetospeed(&line), B115200);
-        EXPECT_EQ(line.c_cflag & (CSTOPB | CRTSCTS | CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
-        EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL), 0u);
-        EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
-        EXPECT_EQ(line.c_oflag & OPOST, 0u);
-        EXPECT_EQ(line.c_cc[VMIN] + line.c_cc[VTIME], 0);
+        EXPECT_EQ(std::tuple(cfgetispeed(&line), cfgetospeed(&line), line.c_cflag & (CSTOPB | CRTSCTS | CREAD | CLOCAL),
+                             line.c_iflag & (IXON | IXOFF | ICRNL), line.c_lflag & (ICANON | ECHO | ISIG),
+                             line.c_oflag & OPOST, line.c_cc[VMIN] + line.c_cc[VTIME]),
+                  std::tuple(speed_t{B115200}, speed_t{B115200}, tcflag_t{CREAD | CLOCAL}, 0u, 0u, 0u, 0));
         close(port);
 
-        if (console_closed) {
-            close(console_pipe[0]);
-        } else {
-            if (c.status == 0) ASSERT_EQ(write(terminal.master, "q", 1), 1);
-            else signal_program(SIGQUIT);
-        }
+        if (console_closed) close(console_pipe[0]);
+        else if (c.status == 0) ASSERT_EQ(write(terminal.master, "q", 1), 1);
+        else signal_program(SIGQUIT);
         EXPECT_EQ(program_exit(8000), c.status);
         if (c.status == 0) {
             EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
