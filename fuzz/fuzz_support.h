@@ -10,17 +10,9 @@
 #include <cstring>
 #include <random>
 
-#include "lzhuf/lzhuf_decoder.h"
-#include "monitor/message_framer.h"
-#include "monitor/monitor_parser.h"
-#include "monitor/payload_ring.h"
+#include "tools/monitor_machines.h"
 
-struct Machines {
-    PayloadRing ring;
-    MonitorParser parser;
-    MessageFramer framer;
-    LzhufDecoder decoder;
-};
+using Machines = MonitorMachines;
 
 // A payload stream that discards what it is given.
 inline std::FILE* fuzz_sink;

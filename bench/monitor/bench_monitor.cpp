@@ -12,16 +12,11 @@
 #include "monitor/monitor_parser.h"
 #include "monitor/payload_drain.h"
 #include "tools/capture_builder.h"
+#include "tools/monitor_machines.h"
 
 namespace {
 
-struct Machines {
-    PayloadRing ring;
-    MonitorParser parser;
-    MessageFramer framer;
-    LzhufDecoder decoder;
-};
-
+using Machines = MonitorMachines;
 
 // Words in a random order compress poorly, so most of the capture is hex
 // pairs, as on a busy channel carrying messages.

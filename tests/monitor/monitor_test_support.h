@@ -5,17 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "lzhuf/lzhuf_decoder.h"
-#include "monitor/monitor_parser.h"
 #include "monitor/payload_drain.h"
 #include "tests/support/stdout_capture.h"
+#include "tools/monitor_machines.h"
 
-// The program's single instances, zeroed as at process start.
-struct Machines {
-    PayloadRing ring;
-    MonitorParser parser;
-    MessageFramer framer;
-    LzhufDecoder decoder;
+// The machines with a payload file of their own.
+struct Machines : MonitorMachines {
     TempStream payload;
     std::FILE* payload_file = payload.get();
 };
