@@ -199,11 +199,8 @@ private:
         return open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     }
 
-    // The child has its own copies of the descriptors given to it.
     pid_t spawn(const std::vector<std::string>& args, int in, int out, int err, bool terminal = false) const {
-        const pid_t pid = ::start_program(args, dir_.path(), in, out, err, terminal);
-        for (const int fd : {in, out, err}) close(fd);
-        return pid;
+        return ::start_program(args, dir_.path(), in, out, err, terminal);
     }
 
     static int wait_exit(pid_t& pid, int ms) {

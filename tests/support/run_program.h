@@ -63,6 +63,7 @@ private:
 // output `out` and error `err`, as a shell would: SIGPIPE at its default, a
 // `terminal` input as the controlling terminal of a session of its own, and
 // only the three standard descriptors open, so a test can count on the rest.
+// The child has its own copies of `in`, `out` and `err`: they are closed here.
 inline pid_t start_program(const std::vector<std::string>& argv, const std::string& directory, int in, int out,
                            int err, bool terminal = false) {
     std::vector<char*> args;
@@ -70,7 +71,10 @@ inline pid_t start_program(const std::vector<std::string>& argv, const std::stri
     args.push_back(nullptr);
     std::fflush(nullptr);
     const pid_t pid = fork();
-    if (pid != 0) return pid;
+    if (pid != 0) {
+        for (const int fd : {in, out, err}) close(fd);
+        return pid;
+    }
     if (in < 0) in = open("/dev/null", O_RDONLY);
     if (terminal && (setsid() < 0 || ioctl(in, TIOCSCTTY, 0) != 0)) _exit(127);
     if (chdir(directory.c_str()) != 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
@@ -95,7 +99,6 @@ inline ProgramResult run_program(const std::string& program, const std::vector<s
     const int err = create(err_path);
     int wait_status = 0;
     waitpid(start_program(argv, directory, -1, console[1], err), &wait_status, 0);
-    close(console[1]), close(err);
     const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1000;
     const ProgramResult r{status, read_file(out_path), read_file(err_path)};
     std::filesystem::remove(out_path);
