@@ -36,6 +36,10 @@ faults=(
   "separator_bare|app/live_run.cpp|s/\"\\\\r\\\\n\\\\r\\\\n(=+)\"\n\s*\"\\\\r\\\\n\\\\r\\\\n\";/\"\$1\";/|the live run's separator written without its blank lines"
   "watchdog_299|app/silence_watchdog.h|s/SILENCE_LIMIT = 300;/SILENCE_LIMIT = 299;/|the silence watchdog at 299 passes"
   "payload_w|app/live_run.cpp|s/fopen\(PAYLOAD_FILE_NAME, \"ab\"\)/fopen(PAYLOAD_FILE_NAME, \"wb\")/|the live run's payload file opened \"w\" instead of \"a\""
+  "port_speed|platform/posix_comm.cpp|s/case 115200: return B115200;/case 115200: return B57600;/|the port set to 57600 baud when 115200 is asked for"
+  "port_cooked|platform/posix_comm.cpp|s/    cfmakeraw\(&tio\);\n//|the port's line discipline left as it was (echo, CR to LF)"
+  "quit_restore|platform/console_keys_posix.cpp|s/(const int saved_errno = errno;\n)    console_keys_restore\(\);\n/\$1/|the terminal left in key mode when SIGQUIT ends the run"
+  "eof_is_key|platform/console_keys_posix.cpp|s/if \(got == 0 \x7c\x7c /if (got == 0) stream_byte_seen = true;\n    if (got == 0 \x7c\x7c /|the end of standard input taken as a key"
 )
 
 usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
