@@ -33,10 +33,6 @@ inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
 inline const std::string LOST = "\r\n### PORT COM3 LOST, WAITING FOR IT TO RETURN...\r\n";
 inline const std::string BACK = "\r\n### PORT COM3 IS BACK, STARTING THE MODEM AGAIN\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
-inline const std::string HEADER_LINE =
-    "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
-inline const std::string COMPLETED_LINE =
-    "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
 
 // The console up to the opened port `com`.
 inline std::string opened(int com) {
@@ -50,12 +46,6 @@ inline std::string start_commands(int mode) {
     return "\rvelk mode " + std::to_string(mode) + "\rvelk V 1\rvelk H 1\rvelk P 0\rvelk Start\r";
 }
 inline std::string all_commands(int mode) { return start_commands(mode) + "velk Stop\r"; }
-
-inline size_t count_of(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
 
 inline TransferMessage message(size_t size, uint64_t seed) {
     TransferMessage m;

@@ -38,15 +38,15 @@ TEST_F(LiveRun, TwoRunsDecodeWhileBytesArriveLogFromVelkStartOnAndAppendAfterASe
     add_noise_line(b);
     const std::string until_listening =
         opened(3) + FETCHING + "velk mode 3\r\nOK\r\nvelk V 1\r\nOK\r\nvelk H 1\r\nOK\r\nvelk P 0\r\nOK\r\n" + LISTENING;
-    const std::string decoded = SEPARATOR + HEADER_LINE + first.text + COMPLETED_LINE + ok_line(first.text) + REPORT +
-                                HEADER_LINE + second.text + COMPLETED_LINE + ok_line(second.text);
+    const std::string decoded = SEPARATOR + HEADER_FOUND + first.text + COMPLETED + ok_line(first.text) + REPORT +
+                                HEADER_FOUND + second.text + COMPLETED + ok_line(second.text);
     std::string original;
     std::string payload;
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
         start_simulator({"--pause-after", std::to_string(pause_at), "--pause-ms", "1500"}, b.text);
         start_program({"COM3"});
-        const std::string opening_words = payload + SEPARATOR + HEADER_LINE + first.text.substr(0, 100);
+        const std::string opening_words = payload + SEPARATOR + HEADER_FOUND + first.text.substr(0, 100);
         ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").starts_with(opening_words); }, 8000));
         original += SEPARATOR + START_REPLY;
         EXPECT_LT(file("velk_original_data.txt").size(), original.size() + first_end) << "decoded before its end";
@@ -91,7 +91,7 @@ TEST_F(LiveRun, ArrivalOrderHoldsWithinOneReadAndAfterAMessageEndedByItsCount) {
 
     start_simulator({"--rate", "0", "--start-delay", "0"}, b.text);
     start_program({"COM3"});
-    const std::string whole = HEADER_LINE + next.text + COMPLETED_LINE + ok_line(next.text);
+    const std::string whole = HEADER_FOUND + next.text + COMPLETED + ok_line(next.text);
     ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").ends_with(whole); }, 8000)) << console();
     // A second run on the same port, from a directory of its own, is refused.
     ASSERT_EQ(mkdir(path("second").c_str(), 0755), 0);
@@ -103,8 +103,8 @@ TEST_F(LiveRun, ArrivalOrderHoldsWithinOneReadAndAfterAMessageEndedByItsCount) {
     EXPECT_EQ(file("received.bin"), all_commands(3)) << "the refused run sent nothing";
     EXPECT_EQ(file("velk_original_data.txt"), SEPARATOR + START_REPLY + b.text);
     const std::string payload = file("velk_payload_data.txt");
-    const std::string in_order = SEPARATOR + HEADER_LINE + first.text + COMPLETED_LINE + ok_line(first.text) + REPORT +
-                                 HEADER_LINE + second.text + COMPLETED_LINE + ok_line(second.text) + HEADER_LINE +
+    const std::string in_order = SEPARATOR + HEADER_FOUND + first.text + COMPLETED + ok_line(first.text) + REPORT +
+                                 HEADER_FOUND + second.text + COMPLETED + ok_line(second.text) + HEADER_FOUND +
                                  counted.text.substr(0, 300);
     EXPECT_EQ(payload.substr(0, in_order.size()), in_order);
     EXPECT_LT(payload.find("### MESSAGE CHECK: DAMAGED ("), payload.size() - whole.size()) << "told apart";
@@ -222,7 +222,7 @@ TEST_F(LiveRun, AppendFileThatCannotBeOpenedOrWrittenIsReportedOnceWithItsStatus
                                                  " (No space left on device)\r\n"
                                            : "Unable to open file : " + std::string(c.name) + "\n";
         if (c.opens) {
-            ASSERT_TRUE(console_shows(COMPLETED_LINE, 8000)) << console();
+            ASSERT_TRUE(console_shows(COMPLETED, 8000)) << console();
             press_key();
         }
         EXPECT_EQ(program_exit(), c.status);
@@ -259,7 +259,7 @@ TEST_F(LiveRun, StalledMessageIsAbandonedByTheWatchdogAndALostPortIsAwaitedAndSt
                      std::to_string(vanish_at), "--vanish-ms", "2000"},
                     b.text);
     start_program({"COM3"}, true);
-    ASSERT_TRUE(console_shows(COMPLETED_LINE, 12000)) << console();
+    ASSERT_TRUE(console_shows(COMPLETED, 12000)) << console();
     // Silence while no message is in progress: no more timeouts.
     std::this_thread::sleep_for(milliseconds(1500));
     press_key();
@@ -281,15 +281,15 @@ TEST_F(LiveRun, StalledMessageIsAbandonedByTheWatchdogAndALostPortIsAwaitedAndSt
     const std::string payload = file("velk_payload_data.txt");
     std::string expected = SEPARATOR;
     for (const TransferMessage* cut : {&std::as_const(stalled), &lost}) {
-        const size_t begin = expected.size() + HEADER_LINE.size(), end = payload.find(HEADER_LINE, begin);
+        const size_t begin = expected.size() + HEADER_FOUND.size(), end = payload.find(HEADER_FOUND, begin);
         ASSERT_NE(end, std::string::npos) << payload;
         const std::string partial = payload.substr(begin, end - begin);
         EXPECT_GE(partial.size(), 100u);
         EXPECT_LT(partial.size(), cut->text.size());
         EXPECT_EQ(cut->text.compare(0, partial.size(), partial), 0);
-        expected += HEADER_LINE + partial;
+        expected += HEADER_FOUND + partial;
     }
-    EXPECT_EQ(payload, expected + HEADER_LINE + next.text + COMPLETED_LINE + ok_line(next.text));
+    EXPECT_EQ(payload, expected + HEADER_FOUND + next.text + COMPLETED + ok_line(next.text));
 }
 
 // `velk_lzh COM3` from a shell: the terminal gives single keys while the

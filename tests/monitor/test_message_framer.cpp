@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "tests/monitor/monitor_test_support.h"
+#include "tests/support/message_check.h"
 #include "tests/support/sample_text.h"
 #include "tools/capture_builder.h"
 
 namespace {
-
-const std::string HEADER_FOUND =
-    "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
 
 std::vector<uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/monitor/monitor_test_support.h"
+#include "tests/support/message_check.h"
 #include "tests/support/sample_text.h"
 #include "tools/capture_builder.h"
 
@@ -56,9 +57,7 @@ TEST(WholePath, FramerDecodesTheSameHoweverTheDrainsAreSplit) {
     const std::string console = frame(*once, b.payload);
     const std::string file = once->payload.contents();
     // Five whole messages; the cut one, last in the capture, never ends.
-    size_t ok = 0;
-    for (size_t at = 0; (at = file.find("### MESSAGE CHECK: OK", at)) != std::string::npos; ++at) ++ok;
-    ASSERT_EQ(ok, 5u);
+    ASSERT_EQ(count_of(file, "### MESSAGE CHECK: OK"), 5u);
     for (int round = 0; round < 20; ++round) {
         auto m = make_machines();
         std::string got;

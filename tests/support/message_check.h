@@ -10,6 +10,18 @@
 
 #include "tools/lzhuf_encoder.h"
 
+// The lines that open and close a message.
+inline const std::string HEADER_FOUND =
+    "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
+inline const std::string COMPLETED = "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
+
+// How often `part` occurs in `text`.
+inline size_t count_of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
 inline uint32_t length_field(const std::vector<uint8_t>& fed) {
     uint32_t length = 0;
     for (size_t i = 2; i < std::min<size_t>(fed.size(), 6); ++i) length |= uint32_t{fed[i]} << (8 * (i - 2));
