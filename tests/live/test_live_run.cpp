@@ -122,7 +122,7 @@ TEST_F(LiveRun, KeyPressedBeforeAnyCommandOnlyStopsTheModem) {
     EXPECT_EQ(file("velk_original_data.txt"), SEPARATOR);
 }
 
-TEST_F(LiveRun, KeyAndStopSignalsEndTheRunAlsoWhileALostPortIsAwaitedWithoutCpu) {
+TEST_F(LiveRun, KeyOrStopSignalEndsTheRunTheEndOfInputDoesNotAndALostPortIsAwaitedWithoutCpu) {
     // A killed simulator takes the port away for good; the stop command then
     // has no port to go to.
     const struct {
