@@ -65,11 +65,9 @@ void fill_window(MonitorParser& p, uint8_t recent_pos, int32_t count) {
     p.match_window[count] = '\0';
 }
 
-// Only reached when the window begins with L, T or #.
+// The keywords in the 12 characters at `w`, the current one last.
 template <class V>
-void scan_keywords(MonitorParser& p, V& v) {
-    fill_window(p, v.recent_pos, HEADER_WINDOW);
-    const char* w = p.match_window;
+void match_keywords(MonitorParser& p, V& v, const char* w) {
     if (std::memcmp(w, "LEN: ", 5) == 0) {
         v.chars_left = read_decimal(w + 5, HEADER_WINDOW - 5);
     } else if (std::memcmp(w, "TYPE: ", 6) == 0) {
@@ -88,6 +86,13 @@ void scan_keywords(MonitorParser& p, V& v) {
         v.hex_phase = 0;
         v.state = SkipLineEnd;
     }
+}
+
+// Only reached when the window begins with L, T or #.
+template <class V>
+void scan_keywords(MonitorParser& p, V& v) {
+    fill_window(p, v.recent_pos, HEADER_WINDOW);
+    match_keywords(p, v, p.match_window);
 }
 
 // The end marker counts once the character after it has arrived, so the
@@ -174,6 +179,75 @@ inline void step(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V
     }
 }
 
+// In 16-byte pieces: left to itself the compiler copies these few hundred
+// bytes with a string instruction that takes longer to start than the copy.
+inline void copy_out(uint8_t* to, const uint8_t* from, int64_t count) {
+    int64_t i = 0;
+    for (; i + 16 <= count; i += 16) std::memcpy(to + i, from + i, 16);
+    for (; i < count; ++i) to[i] = from[i];
+}
+
+// The look-back keeps the last 256 characters, as one by one would: `count`
+// characters stored at once, in at most two pieces, split where it wraps.
+inline void remember(MonitorParser& p, uint8_t& recent_pos, const uint8_t* chars, int64_t count) {
+    if (count <= 16) {
+        for (int64_t i = 0; i < count; ++i) p.recent_chars[static_cast<uint8_t>(recent_pos + i)] = chars[i];
+        recent_pos = static_cast<uint8_t>(recent_pos + count);
+        return;
+    }
+    const int64_t kept = count < RECENT_CHARS_SIZE ? count : RECENT_CHARS_SIZE;
+    const uint8_t* const from = chars + count - kept;
+    const uint8_t at = static_cast<uint8_t>(recent_pos + count - kept);
+    const int64_t before_wrap = RECENT_CHARS_SIZE - at < kept ? RECENT_CHARS_SIZE - at : kept;
+    copy_out(p.recent_chars + at, from, before_wrap);
+    copy_out(p.recent_chars, from + before_wrap, kept - before_wrap);
+    recent_pos = static_cast<uint8_t>(recent_pos + count);
+}
+
+// The characters that can begin a keyword.
+struct KeywordStarts {
+    bool at[256];
+};
+inline constexpr KeywordStarts KEYWORD_STARTS = [] {
+    KeywordStarts t{};
+    t.at[static_cast<uint8_t>('L')] = t.at[static_cast<uint8_t>('T')] = t.at[static_cast<uint8_t>('#')] = true;
+    return t;
+}();
+
+// ScanHeader over a run of characters.  A character matters only when the
+// one 11 places before it can begin a keyword; the characters between such
+// places are passed over with one table look each, and a keyword whose
+// window lies in the run is read there instead of being copied out.  The
+// same as stepping through them one by one; returns where the run leaves
+// ScanHeader or ends.
+inline const uint8_t* scan_header(MonitorParser& p, Live& v, const uint8_t* chars, const uint8_t* end) {
+    constexpr int64_t BEFORE = HEADER_WINDOW - 1;  // window characters before the current one
+    const int64_t n = end - chars;
+    const uint8_t start_pos = v.recent_pos;
+    int64_t stored = 0;  // characters of the run already in the look-back
+    // The first 11 characters' windows begin in the look-back, which
+    // scan_keywords reads; the run's characters go there first.
+    for (int64_t j = 0; j < n && j < BEFORE; ++j) {
+        if (!KEYWORD_STARTS.at[p.recent_chars[static_cast<uint8_t>(start_pos + j - BEFORE)]]) continue;
+        remember(p, v.recent_pos, chars + stored, j + 1 - stored);
+        stored = j + 1;
+        scan_keywords(p, v);
+        if (v.state != ScanHeader) return chars + stored;
+    }
+    // The later ones' windows lie in the run: w is a window's first character.
+    for (int64_t w = 0;; ++w) {
+        while (w + BEFORE < n && !KEYWORD_STARTS.at[chars[w]]) ++w;
+        if (w + BEFORE >= n) break;
+        match_keywords(p, v, reinterpret_cast<const char*>(chars + w));
+        if (v.state != ScanHeader) {
+            remember(p, v.recent_pos, chars + stored, w + BEFORE + 1 - stored);
+            return chars + w + BEFORE + 1;
+        }
+    }
+    remember(p, v.recent_pos, chars + stored, n - stored);
+    return end;
+}
+
 // Whole "HH " triples from a pair's first digit on, as long as the count
 // leaves room after them and no '#' is in reach: the end marker then cannot
 // be seen, so only the pairs matter.  The same as stepping through them one
@@ -194,17 +268,20 @@ inline const uint8_t* hex_triples(MonitorParser& p, PayloadRing& ring, Live& v, 
         if (triples == 0) return chars;
     }
     const int32_t taken = static_cast<int32_t>(triples) * 3;
-    for (const uint8_t* c = chars; c != chars + taken; c += 3) append(ring, v, hex_pair_value(c[0], c[1]));
+    // The bytes go to the ring in at most two stretches, split where it
+    // wraps, so no byte needs a test of its own.
+    const uint8_t* c = chars;
+    for (int64_t left = triples; left > 0;) {
+        const int64_t room_to_end = PAYLOAD_RING_SIZE - v.write_index;
+        const int64_t stretch = left < room_to_end ? left : room_to_end;
+        uint8_t* const to = ring.bytes + v.write_index;
+        for (int64_t k = 0; k < stretch; ++k, c += 3) to[k] = hex_pair_value(c[0], c[1]);
+        const int64_t next = v.write_index + stretch;
+        v.write_index = next == PAYLOAD_RING_SIZE ? 0 : static_cast<int32_t>(next);
+        left -= stretch;
+    }
     v.chars_left -= taken;
-    // The look-back keeps the last 256 characters, as one by one would: in
-    // at most two pieces, split where the look-back wraps.
-    const int32_t kept = taken < RECENT_CHARS_SIZE ? taken : RECENT_CHARS_SIZE;
-    const uint8_t* const from = chars + taken - kept;
-    const uint8_t at = static_cast<uint8_t>(v.recent_pos + taken - kept);
-    const int32_t before_wrap = RECENT_CHARS_SIZE - at < kept ? RECENT_CHARS_SIZE - at : kept;
-    std::memcpy(p.recent_chars + at, from, static_cast<size_t>(before_wrap));
-    std::memcpy(p.recent_chars, from + before_wrap, static_cast<size_t>(kept - before_wrap));
-    v.recent_pos = static_cast<uint8_t>(v.recent_pos + taken);
+    remember(p, v.recent_pos, chars, taken);
     p.match_window[0] = static_cast<char>(chars[taken - 3]);
     p.match_window[1] = static_cast<char>(chars[taken - 2]);
     p.match_window[2] = '\0';
@@ -224,6 +301,10 @@ void feed_chars(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_fil
     Live v = load(parser, ring);
     const uint8_t* const end = chars + (count > 0 ? count : 0);
     while (chars != end) {
+        if (v.state == ScanHeader) {
+            chars = scan_header(parser, v, chars, end);
+            if (chars == end) break;
+        }
         if (v.state != InPayload || v.payload_type < FIRST_HEX_TYPE) {
             step(parser, ring, payload_file, v, *chars++);
             continue;
