@@ -179,12 +179,24 @@ inline void step(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V
     }
 }
 
-// In 16-byte pieces: left to itself the compiler copies these few hundred
-// bytes with a string instruction that takes longer to start than the copy.
+// In 16-byte pieces, the last one ending at the end (it may store some
+// characters a second time, with the same values): left to itself the
+// compiler copies these few hundred bytes with a string instruction that
+// takes longer to start than the copy, and a loop over the last few bytes
+// would end at a different count every time.
 inline void copy_out(uint8_t* to, const uint8_t* from, int64_t count) {
-    int64_t i = 0;
-    for (; i + 16 <= count; i += 16) std::memcpy(to + i, from + i, 16);
-    for (; i < count; ++i) to[i] = from[i];
+    if (count >= 16) {
+        for (int64_t i = 0; i + 16 < count; i += 16) std::memcpy(to + i, from + i, 16);
+        std::memcpy(to + count - 16, from + count - 16, 16);
+    } else if (count >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + count - 8, from + count - 8, 8);
+    } else if (count >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + count - 4, from + count - 4, 4);
+    } else {
+        for (int64_t i = 0; i < count; ++i) to[i] = from[i];
+    }
 }
 
 // The look-back keeps the last 256 characters, as one by one would: `count`
@@ -214,6 +226,26 @@ inline constexpr KeywordStarts KEYWORD_STARTS = [] {
     return t;
 }();
 
+// The second character of the keyword that a character begins, 0 if none.
+struct KeywordSeconds {
+    uint8_t after[256];
+};
+inline constexpr KeywordSeconds KEYWORD_SECONDS = [] {
+    KeywordSeconds t{};
+    t.after[static_cast<uint8_t>('L')] = 'E';
+    t.after[static_cast<uint8_t>('T')] = 'Y';
+    t.after[static_cast<uint8_t>('#')] = '#';
+    return t;
+}();
+
+// Whether the two characters at `w` can begin a keyword, tested without a
+// branch of its own: header text is full of L, T and #, and a branch per
+// one would go either way.
+inline bool keyword_may_start(const uint8_t* w) {
+    const uint8_t second = KEYWORD_SECONDS.after[w[0]];
+    return (second != 0) & (w[1] == second);
+}
+
 // ScanHeader over a run of characters.  A character matters only when the
 // one 11 places before it can begin a keyword; the characters between such
 // places are passed over with one table look each, and a keyword whose
@@ -234,9 +266,10 @@ inline const uint8_t* scan_header(MonitorParser& p, Live& v, const uint8_t* char
         scan_keywords(p, v);
         if (v.state != ScanHeader) return chars + stored;
     }
-    // The later ones' windows lie in the run: w is a window's first character.
+    // The later ones' windows lie in the run: w is a window's first
+    // character, and only one whose first two can begin a keyword is read.
     for (int64_t w = 0;; ++w) {
-        while (w + BEFORE < n && !KEYWORD_STARTS.at[chars[w]]) ++w;
+        while (w + BEFORE < n && !keyword_may_start(chars + w)) ++w;
         if (w + BEFORE >= n) break;
         match_keywords(p, v, reinterpret_cast<const char*>(chars + w));
         if (v.state != ScanHeader) {
