@@ -112,7 +112,7 @@ inline void hex_char(MonitorParser& p, PayloadRing& ring, V& v, uint8_t c) {
         p.match_window[0] = static_cast<char>(previous);
         p.match_window[1] = static_cast<char>(c);
         p.match_window[2] = '\0';
-        append(ring, v, hex_pair_value(previous, c));
+        if (!p.drops_payload) append(ring, v, hex_pair_value(previous, c));
     } else if (phase == 3) {
         phase = 0;
     }
@@ -142,7 +142,7 @@ inline void text_char(MonitorParser& p, PayloadRing& ring, std::FILE* payload_fi
         put_char(c, stdout);
         put_char(c, payload_file);
     }
-    append(ring, v, c);
+    if (!p.drops_payload) append(ring, v, c);
     --v.chars_left;
     if (v.chars_left <= 0 || end_marker_seen(p, v.recent_pos)) v.state = Reset;
 }
@@ -304,7 +304,7 @@ inline const uint8_t* hex_triples(MonitorParser& p, PayloadRing& ring, Live& v, 
     // The bytes go to the ring in at most two stretches, split where it
     // wraps, so no byte needs a test of its own.
     const uint8_t* c = chars;
-    for (int64_t left = triples; left > 0;) {
+    for (int64_t left = p.drops_payload ? 0 : triples; left > 0;) {
         const int64_t room_to_end = PAYLOAD_RING_SIZE - v.write_index;
         const int64_t stretch = left < room_to_end ? left : room_to_end;
         uint8_t* const to = ring.bytes + v.write_index;
