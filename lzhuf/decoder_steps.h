@@ -15,8 +15,8 @@
 // round-trip tests compare them).
 #pragma once
 
-#include <cstdint>
 #include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 

@@ -208,11 +208,6 @@ inline void copy_out(uint8_t* to, const uint8_t* from, int64_t count) {
 // The look-back keeps the last 256 characters, as one by one would: `count`
 // characters stored at once, in at most two pieces, split where it wraps.
 inline void remember(MonitorParser& p, uint8_t& recent_pos, const uint8_t* chars, int64_t count) {
-    if (count <= 16) {
-        for (int64_t i = 0; i < count; ++i) p.recent_chars[static_cast<uint8_t>(recent_pos + i)] = chars[i];
-        recent_pos = static_cast<uint8_t>(recent_pos + count);
-        return;
-    }
     const int64_t kept = count < RECENT_CHARS_SIZE ? count : RECENT_CHARS_SIZE;
     const uint8_t* const from = chars + count - kept;
     const uint8_t at = static_cast<uint8_t>(recent_pos + count - kept);
@@ -276,11 +271,11 @@ inline int64_t next_keyword_start(const uint8_t* chars, int64_t w, int64_t start
 }
 
 // ScanHeader over a run of characters.  A character matters only when the
-// one 11 places before it can begin a keyword; the characters between such
-// places are passed over with one table look each, and a keyword whose
-// window lies in the run is read there instead of being copied out.  The
-// same as stepping through them one by one; returns where the run leaves
-// ScanHeader or ends.
+// window that ends with it can hold a keyword; the characters between such
+// places are passed over by next_keyword_start, and a keyword whose window
+// lies in the run is read there instead of being copied out.  The same as
+// stepping through them one by one; returns where the run leaves ScanHeader
+// or ends.
 inline const uint8_t* scan_header(MonitorParser& p, Live& v, const uint8_t* chars, const uint8_t* end) {
     constexpr int64_t BEFORE = HEADER_WINDOW - 1;  // window characters before the current one
     const int64_t n = end - chars;
