@@ -75,9 +75,11 @@ void parse_capture(bool rereadable) {
         if (got < READ_CHUNK) return;
         if (free_places(payload_ring) >= static_cast<int32_t>(READ_CHUNK)) continue;
         if (rereadable) {
-            // These bytes come back in the second pass.
+            // These bytes come back in the second pass, and so will all the
+            // others: from now on the first pass only shows the text.
             payload_ring.read_index = payload_ring.write_index;
             reread_needed = true;
+            monitor_parser.drops_payload = true;
         } else {
             spill_unread(payload_ring);
         }

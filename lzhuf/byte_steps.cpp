@@ -124,17 +124,7 @@ int32_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* 
                     cut = true;
                 }
             }
-            // Each character is read after the previous one is stored, so a
-            // copy that starts close behind write_pos repeats its own output.
-            if (write_pos + length < RING_SIZE && from + length <= RING_SIZE) {
-                uint8_t* const to = ring + write_pos;
-                const uint8_t* const source = ring + from;
-                for (uint32_t k = 0; k < length; ++k) to[k] = source[k];
-                write_pos += length;
-                produced += static_cast<int32_t>(length);
-            } else {
-                for (uint32_t k = 0; k < length; ++k) put(ring[(from + k) & RING_MASK]);
-            }
+            copy_in_ring(ring, write_pos, unwritten, produced, from, length, out);
             if (cut) goto stopped;
             state = SymbolStart;
             break;

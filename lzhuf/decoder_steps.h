@@ -15,8 +15,10 @@
 // round-trip tests compare them).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "lzhuf/lzhuf_decoder.h"
 
@@ -41,5 +43,50 @@ inline void put_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten,
     if (write_pos == 0) {
         write_out(ring + unwritten, RING_SIZE - unwritten, out);
         unwritten = 0;
+    }
+}
+
+// A match: `length` characters from ring position `from` on, each read
+// after the one before it has been stored, so a copy that starts close
+// behind write_pos repeats its own output.
+//
+// Most matches are a few characters long, and a loop over them ends at a
+// different count each time, which the branch predictor cannot follow.  So
+// where neither end comes near the ring's end, and the source starts at
+// least eight places behind (or anywhere ahead, where nothing read is
+// written first), the copy goes eight bytes at a time; the last piece keeps
+// the ring bytes past the match as they were.
+inline void copy_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten, int32_t& produced, uint32_t from,
+                         uint32_t length, std::FILE* out) {
+    const uint32_t pieces_end = (length + 7) & ~7u;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (length > 0 && write_pos + pieces_end < RING_SIZE && from + pieces_end <= RING_SIZE &&
+            ((write_pos - from) & RING_MASK) >= 8) {
+            uint8_t* const to = ring + write_pos;
+            const uint8_t* const source = ring + from;
+            uint32_t k = 0;
+            for (; k + 8 < length; k += 8) std::memcpy(to + k, source + k, 8);
+            uint64_t piece = 0;
+            uint64_t kept = 0;
+            std::memcpy(&piece, source + k, 8);
+            std::memcpy(&kept, to + k, 8);
+            const uint64_t mask = ~uint64_t{0} >> (64 - 8 * (length - k));  // the piece's first length - k bytes
+            piece = (piece & mask) | (kept & ~mask);
+            std::memcpy(to + k, &piece, 8);
+            write_pos += length;
+            produced += static_cast<int32_t>(length);
+            return;
+        }
+    }
+    if (write_pos + length < RING_SIZE && from + length <= RING_SIZE) {
+        uint8_t* const to = ring + write_pos;
+        const uint8_t* const source = ring + from;
+        for (uint32_t k = 0; k < length; ++k) to[k] = source[k];
+        write_pos += length;
+        produced += static_cast<int32_t>(length);
+    } else {
+        for (uint32_t k = 0; k < length; ++k) {
+            put_in_ring(ring, write_pos, unwritten, produced, ring[(from + k) & RING_MASK], out);
+        }
     }
 }

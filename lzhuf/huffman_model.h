@@ -70,13 +70,16 @@ inline void model_count_from(HuffmanModel& m, int32_t c) {
             m.weight[c] = m.weight[l];
             m.weight[l] = k;
 
+            // A child link below NODE_COUNT names two children, a leaf's
+            // one symbol entry; for a leaf the second store repeats the
+            // first, which spares a branch that no predictor gets right.
             const int32_t a = m.child[c];
             m.parent[a] = l;
-            if (a < NODE_COUNT) m.parent[a + 1] = l;
+            m.parent[a + static_cast<int32_t>(a < NODE_COUNT)] = l;
             const int32_t b = m.child[l];
             m.child[l] = a;
             m.parent[b] = c;
-            if (b < NODE_COUNT) m.parent[b + 1] = c;
+            m.parent[b + static_cast<int32_t>(b < NODE_COUNT)] = c;
             m.child[c] = b;
             c = l;
         }

@@ -99,19 +99,8 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
 
     // The match of `symbol` from `distance` + 1 places back.
     auto copy_match = [&](uint32_t distance) {
-        const uint32_t from_pos = (write_pos - distance - 1) & RING_MASK;
-        const uint32_t length = static_cast<uint32_t>(symbol - MATCH_LENGTH_BIAS);
-        // Each character is read after the previous one is stored, so a copy
-        // that starts close behind write_pos repeats its own output.
-        if (write_pos + length < RING_SIZE && from_pos + length <= RING_SIZE) {
-            uint8_t* const to = d.text_ring + write_pos;
-            const uint8_t* const source_text = d.text_ring + from_pos;
-            for (uint32_t k = 0; k < length; ++k) to[k] = source_text[k];
-            write_pos += length;
-            produced += static_cast<int32_t>(length);
-        } else {
-            for (uint32_t k = 0; k < length; ++k) put(d.text_ring[(from_pos + k) & RING_MASK]);
-        }
+        copy_in_ring(d.text_ring, write_pos, unwritten, produced, (write_pos - distance - 1) & RING_MASK,
+                     static_cast<uint32_t>(symbol - MATCH_LENGTH_BIAS), out);
     };
 
     // A step takes at most 8 bits plus a walk of under 24 (weights below

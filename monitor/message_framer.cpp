@@ -45,6 +45,30 @@ bool header_completed_at(const PayloadRing& ring, int32_t end) {
     return true;
 }
 
+// How many of the next `count` bytes from the read index on can be handed
+// over before one that completes an "FC EM" line: byte i does when its F
+// stands 25 back, so the places where an F can stand are searched for one
+// with memchr, in at most two pieces where the ring wraps.
+int32_t bytes_before_header_end(const PayloadRing& ring, int32_t count) {
+    constexpr int32_t F_BACK = HEADER_LOOK_BACK - 1;  // from byte i's own place
+    int32_t i = 0;
+    while (i < count) {
+        int32_t from = ring.read_index + i - F_BACK;
+        if (from < 0) from += PAYLOAD_RING_SIZE;
+        if (from >= PAYLOAD_RING_SIZE) from -= PAYLOAD_RING_SIZE;
+        const int32_t length = count - i < PAYLOAD_RING_SIZE - from ? count - i : PAYLOAD_RING_SIZE - from;
+        const void* const f = std::memchr(ring.bytes + from, 'F', static_cast<size_t>(length));
+        if (f == nullptr) {
+            i += length;
+            continue;
+        }
+        i += static_cast<int32_t>(static_cast<const uint8_t*>(f) - (ring.bytes + from));
+        if (header_completed_at(ring, ring.read_index + i + 1)) return i;
+        ++i;
+    }
+    return count;
+}
+
 // The length an "FC EM" line gives: the number after the first blank that
 // follows the identifier.  Without a blank in reach it gives none.
 RememberedHeader read_header(const PayloadRing& ring) {
@@ -203,12 +227,7 @@ int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDe
     if (count > framer.block_left) count = framer.block_left;
     // The run stands in the ring from the read index on; it ends before a
     // byte that completes an "FC EM" line, which feed_byte then handles.
-    for (int32_t i = 0; i < count; ++i) {
-        if (header_completed_at(ring, ring.read_index + i + 1)) {
-            count = i;
-            break;
-        }
-    }
+    count = bytes_before_header_end(ring, count);
     return feed_block_run(framer, decoder, payload_file, bytes, count);
 }
 

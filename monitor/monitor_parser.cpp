@@ -1,6 +1,12 @@
 #include "monitor/monitor_parser.h"
 
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VELK_PARSER_SSE2 1
+#endif
 
 #include "monitor/number_reading.h"
 #include "platform/char_output.h"
@@ -65,11 +71,9 @@ void fill_window(MonitorParser& p, uint8_t recent_pos, int32_t count) {
     p.match_window[count] = '\0';
 }
 
-// Only reached when the window begins with L, T or #.
+// The keywords in the 12 characters at `w`, the current one last.
 template <class V>
-void scan_keywords(MonitorParser& p, V& v) {
-    fill_window(p, v.recent_pos, HEADER_WINDOW);
-    const char* w = p.match_window;
+void match_keywords(MonitorParser& p, V& v, const char* w) {
     if (std::memcmp(w, "LEN: ", 5) == 0) {
         v.chars_left = read_decimal(w + 5, HEADER_WINDOW - 5);
     } else if (std::memcmp(w, "TYPE: ", 6) == 0) {
@@ -90,6 +94,13 @@ void scan_keywords(MonitorParser& p, V& v) {
     }
 }
 
+// Only reached when the window begins with L, T or #.
+template <class V>
+void scan_keywords(MonitorParser& p, V& v) {
+    fill_window(p, v.recent_pos, HEADER_WINDOW);
+    match_keywords(p, v, p.match_window);
+}
+
 // The end marker counts once the character after it has arrived, so the
 // window's first 14 characters are the ones before the current character.
 inline bool end_marker_seen(MonitorParser& p, uint8_t recent_pos) {
@@ -107,7 +118,7 @@ inline void hex_char(MonitorParser& p, PayloadRing& ring, V& v, uint8_t c) {
         p.match_window[0] = static_cast<char>(previous);
         p.match_window[1] = static_cast<char>(c);
         p.match_window[2] = '\0';
-        append(ring, v, hex_pair_value(previous, c));
+        if (!p.drops_payload) append(ring, v, hex_pair_value(previous, c));
     } else if (phase == 3) {
         phase = 0;
     }
@@ -137,7 +148,7 @@ inline void text_char(MonitorParser& p, PayloadRing& ring, std::FILE* payload_fi
         put_char(c, stdout);
         put_char(c, payload_file);
     }
-    append(ring, v, c);
+    if (!p.drops_payload) append(ring, v, c);
     --v.chars_left;
     if (v.chars_left <= 0 || end_marker_seen(p, v.recent_pos)) v.state = Reset;
 }
@@ -174,6 +185,127 @@ inline void step(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V
     }
 }
 
+// In 16-byte pieces, the last one ending at the end (it may store some
+// characters a second time, with the same values): left to itself the
+// compiler copies these few hundred bytes with a string instruction that
+// takes longer to start than the copy, and a loop over the last few bytes
+// would end at a different count every time.
+inline void copy_out(uint8_t* to, const uint8_t* from, int64_t count) {
+    if (count >= 16) {
+        for (int64_t i = 0; i + 16 < count; i += 16) std::memcpy(to + i, from + i, 16);
+        std::memcpy(to + count - 16, from + count - 16, 16);
+    } else if (count >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + count - 8, from + count - 8, 8);
+    } else if (count >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + count - 4, from + count - 4, 4);
+    } else {
+        for (int64_t i = 0; i < count; ++i) to[i] = from[i];
+    }
+}
+
+// The look-back keeps the last 256 characters, as one by one would: `count`
+// characters stored at once, in at most two pieces, split where it wraps.
+inline void remember(MonitorParser& p, uint8_t& recent_pos, const uint8_t* chars, int64_t count) {
+    const int64_t kept = count < RECENT_CHARS_SIZE ? count : RECENT_CHARS_SIZE;
+    const uint8_t* const from = chars + count - kept;
+    const uint8_t at = static_cast<uint8_t>(recent_pos + count - kept);
+    const int64_t before_wrap = RECENT_CHARS_SIZE - at < kept ? RECENT_CHARS_SIZE - at : kept;
+    copy_out(p.recent_chars + at, from, before_wrap);
+    copy_out(p.recent_chars, from + before_wrap, kept - before_wrap);
+    recent_pos = static_cast<uint8_t>(recent_pos + count);
+}
+
+// The characters that can begin a keyword.
+struct KeywordStarts {
+    bool at[256];
+};
+inline constexpr KeywordStarts KEYWORD_STARTS = [] {
+    KeywordStarts t{};
+    t.at[static_cast<uint8_t>('L')] = t.at[static_cast<uint8_t>('T')] = t.at[static_cast<uint8_t>('#')] = true;
+    return t;
+}();
+
+// The second character of the keyword that a character begins, 0 if none.
+struct KeywordSeconds {
+    uint8_t after[256];
+};
+inline constexpr KeywordSeconds KEYWORD_SECONDS = [] {
+    KeywordSeconds t{};
+    t.after[static_cast<uint8_t>('L')] = 'E';
+    t.after[static_cast<uint8_t>('T')] = 'Y';
+    t.after[static_cast<uint8_t>('#')] = '#';
+    return t;
+}();
+
+// Whether the two characters at `w` can begin a keyword, tested without a
+// branch of its own: header text is full of L, T and #, and a branch per
+// one would go either way.
+inline bool keyword_may_start(const uint8_t* w) {
+    const uint8_t second = KEYWORD_SECONDS.after[w[0]];
+    return (second != 0) & (w[1] == second);
+}
+
+// The first w from `w` on, below `starts_end`, where keyword_may_start
+// holds; starts_end if there is none.  chars[starts_end] is still in the
+// run.  Sixteen places at a time where the processor offers it.
+inline int64_t next_keyword_start(const uint8_t* chars, int64_t w, int64_t starts_end) {
+#if defined(VELK_PARSER_SSE2)
+    const __m128i l = _mm_set1_epi8('L'), e = _mm_set1_epi8('E');
+    const __m128i t = _mm_set1_epi8('T'), y = _mm_set1_epi8('Y');
+    const __m128i hash = _mm_set1_epi8('#');
+    // Sixteen first characters and the sixteen after them: up to chars[w + 16].
+    for (; w + 16 <= starts_end; w += 16) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + w));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chars + w + 1));
+        const __m128i le = _mm_and_si128(_mm_cmpeq_epi8(first, l), _mm_cmpeq_epi8(second, e));
+        const __m128i ty = _mm_and_si128(_mm_cmpeq_epi8(first, t), _mm_cmpeq_epi8(second, y));
+        const __m128i hh = _mm_and_si128(_mm_cmpeq_epi8(first, hash), _mm_cmpeq_epi8(second, hash));
+        const int found = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(le, ty), hh));
+        if (found != 0) return w + std::countr_zero(static_cast<unsigned>(found));
+    }
+#endif
+    while (w < starts_end && !keyword_may_start(chars + w)) ++w;
+    return w;
+}
+
+// ScanHeader over a run of characters.  A character matters only when the
+// window that ends with it can hold a keyword; the characters between such
+// places are passed over by next_keyword_start, and a keyword whose window
+// lies in the run is read there instead of being copied out.  The same as
+// stepping through them one by one; returns where the run leaves ScanHeader
+// or ends.
+inline const uint8_t* scan_header(MonitorParser& p, Live& v, const uint8_t* chars, const uint8_t* end) {
+    constexpr int64_t BEFORE = HEADER_WINDOW - 1;  // window characters before the current one
+    const int64_t n = end - chars;
+    const uint8_t start_pos = v.recent_pos;
+    int64_t stored = 0;  // characters of the run already in the look-back
+    // The first 11 characters' windows begin in the look-back, which
+    // scan_keywords reads; the run's characters go there first.
+    for (int64_t j = 0; j < n && j < BEFORE; ++j) {
+        if (!KEYWORD_STARTS.at[p.recent_chars[static_cast<uint8_t>(start_pos + j - BEFORE)]]) continue;
+        remember(p, v.recent_pos, chars + stored, j + 1 - stored);
+        stored = j + 1;
+        scan_keywords(p, v);
+        if (v.state != ScanHeader) return chars + stored;
+    }
+    // The later ones' windows lie in the run: w is a window's first
+    // character, and only one whose first two can begin a keyword is read.
+    const int64_t starts_end = n - BEFORE;
+    for (int64_t w = 0;; ++w) {
+        w = next_keyword_start(chars, w, starts_end);
+        if (w >= starts_end) break;
+        match_keywords(p, v, reinterpret_cast<const char*>(chars + w));
+        if (v.state != ScanHeader) {
+            remember(p, v.recent_pos, chars + stored, w + BEFORE + 1 - stored);
+            return chars + w + BEFORE + 1;
+        }
+    }
+    remember(p, v.recent_pos, chars + stored, n - stored);
+    return end;
+}
+
 // Whole "HH " triples from a pair's first digit on, as long as the count
 // leaves room after them and no '#' is in reach: the end marker then cannot
 // be seen, so only the pairs matter.  The same as stepping through them one
@@ -194,17 +326,20 @@ inline const uint8_t* hex_triples(MonitorParser& p, PayloadRing& ring, Live& v, 
         if (triples == 0) return chars;
     }
     const int32_t taken = static_cast<int32_t>(triples) * 3;
-    for (const uint8_t* c = chars; c != chars + taken; c += 3) append(ring, v, hex_pair_value(c[0], c[1]));
+    // The bytes go to the ring in at most two stretches, split where it
+    // wraps, so no byte needs a test of its own.
+    const uint8_t* c = chars;
+    for (int64_t left = p.drops_payload ? 0 : triples; left > 0;) {
+        const int64_t room_to_end = PAYLOAD_RING_SIZE - v.write_index;
+        const int64_t stretch = left < room_to_end ? left : room_to_end;
+        uint8_t* const to = ring.bytes + v.write_index;
+        for (int64_t k = 0; k < stretch; ++k, c += 3) to[k] = hex_pair_value(c[0], c[1]);
+        const int64_t next = v.write_index + stretch;
+        v.write_index = next == PAYLOAD_RING_SIZE ? 0 : static_cast<int32_t>(next);
+        left -= stretch;
+    }
     v.chars_left -= taken;
-    // The look-back keeps the last 256 characters, as one by one would: in
-    // at most two pieces, split where the look-back wraps.
-    const int32_t kept = taken < RECENT_CHARS_SIZE ? taken : RECENT_CHARS_SIZE;
-    const uint8_t* const from = chars + taken - kept;
-    const uint8_t at = static_cast<uint8_t>(v.recent_pos + taken - kept);
-    const int32_t before_wrap = RECENT_CHARS_SIZE - at < kept ? RECENT_CHARS_SIZE - at : kept;
-    std::memcpy(p.recent_chars + at, from, static_cast<size_t>(before_wrap));
-    std::memcpy(p.recent_chars, from + before_wrap, static_cast<size_t>(kept - before_wrap));
-    v.recent_pos = static_cast<uint8_t>(v.recent_pos + taken);
+    remember(p, v.recent_pos, chars, taken);
     p.match_window[0] = static_cast<char>(chars[taken - 3]);
     p.match_window[1] = static_cast<char>(chars[taken - 2]);
     p.match_window[2] = '\0';
@@ -224,6 +359,10 @@ void feed_chars(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_fil
     Live v = load(parser, ring);
     const uint8_t* const end = chars + (count > 0 ? count : 0);
     while (chars != end) {
+        if (v.state == ScanHeader) {
+            chars = scan_header(parser, v, chars, end);
+            if (chars == end) break;
+        }
         if (v.state != InPayload || v.payload_type < FIRST_HEX_TYPE) {
             step(parser, ring, payload_file, v, *chars++);
             continue;

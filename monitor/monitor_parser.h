@@ -16,6 +16,8 @@
 // echoed to the console and the payload file as they arrive.  Every payload
 // byte goes to the PayloadRing.  A `quiet` parser shows and writes nothing:
 // it only collects the payload bytes again from text that was shown once.
+// A parser that `drops_payload` shows and writes as usual but keeps no
+// payload bytes: they will be collected again by a quiet one.
 //
 // Keywords are found in a short window over the most recent characters, so
 // no line buffer is kept and a keyword may stand anywhere in a line.
@@ -60,6 +62,7 @@ struct MonitorParser {
     int32_t chars_left;     // "LEN: " value, then payload characters still expected
     int32_t hex_phase;      // place of the character in its hex triple, 0..2
     bool quiet;             // payload bytes only: no console, no payload file
+    bool drops_payload;     // text only: no payload bytes to the ring
 };
 
 void feed_char(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, uint8_t c);

@@ -27,7 +27,7 @@ faults=(
   "rebuild_late|lzhuf/huffman_model.h|s/m\.weight\[ROOT_NODE\] == REBUILD_WEIGHT/m.weight[ROOT_NODE] > REBUILD_WEIGHT/g|the model's rebuild one update late"
   "swap_partner|lzhuf/huffman_model.h|s/const int32_t l = model_swap_partner\(m, c, k\);/const int32_t l = model_swap_partner(m, c, k) - 1;/|the swap partner one node below the right one"
   "position_row|lzhuf/position_tables.h|s/\{0x50, 4, 8, 5\}/{0x50, 5, 8, 5}/|the position high table one too high in its third row"
-  "copy_early_read|lzhuf/run_steps.cpp|s/for \(uint32_t k = 0; k < length; \+\+k\) to\[k\] = source_text\[k\];/__builtin_memmove(to, source_text, length);/|the match copy reading its source before the previous character is stored"
+  "copy_early_read|lzhuf/decoder_steps.h|s/for \(uint32_t k = 0; k < length; \+\+k\) to\[k\] = source\[k\];/__builtin_memmove(to, source, length);/|the match copy reading its source before the previous character is stored"
   "look_back|monitor/message_framer.h|s/HEADER_LOOK_BACK = 25;/HEADER_LOOK_BACK = 24;/|the framer's 25-byte look-back into the ring one short"
   "stx_zero|monitor/message_framer.cpp|s/f\.block_left = length == 0 \? FULL_BLOCK : length;/f.block_left = length;/|an STX length byte of 0 taken as 0 instead of 256"
   "finish_bit|lzhuf/byte_steps.cpp|s/return pending >= n;/return pending > n;/|finish taking one bit too few"
