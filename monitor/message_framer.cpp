@@ -155,14 +155,29 @@ void seek_start(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder
     f.state = SkipTypeByte;
 }
 
+// The two lines before every block's text, in one write with the length
+// (1..256) put in by hand: this runs for every block of every message, where
+// printf's formatting would cost more than the lines are worth.
+void announce_block(int32_t length) {
+    static constexpr char HEAD[] = "\r\n\r\n### LOGICAL PACKET FOUND, LEN ";
+    static constexpr char TAIL[] = "\r\n\r\n### LZHUF OUTPUT (on the fly):\r\n\r\n";
+    char line[sizeof HEAD + 3 + sizeof TAIL];
+    size_t n = sizeof HEAD - 1;
+    std::memcpy(line, HEAD, n);
+    if (length >= 100) line[n++] = static_cast<char>('0' + length / 100);
+    if (length >= 10) line[n++] = static_cast<char>('0' + length / 10 % 10);
+    line[n++] = static_cast<char>('0' + length % 10);
+    std::memcpy(line + n, TAIL, sizeof TAIL - 1);
+    std::fwrite(line, 1, n + sizeof TAIL - 1, stdout);
+}
+
 void block_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file) {
     const uint8_t type = ring_byte_back(ring, 2);
     const uint8_t length = ring_byte_back(ring, 1);
     if (type == STX) {
         // Senders write a full 256-byte block's length as 0.
         f.block_left = length == 0 ? FULL_BLOCK : length;
-        std::printf("\r\n\r\n### LOGICAL PACKET FOUND, LEN %d\r\n", static_cast<int>(f.block_left));
-        std::fputs("\r\n### LZHUF OUTPUT (on the fly):\r\n\r\n", stdout);
+        announce_block(f.block_left);
         f.state = BlockData;
         return;
     }
