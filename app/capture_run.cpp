@@ -1,5 +1,6 @@
 #include "app/capture_run.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -52,10 +53,19 @@ bool is_regular_file(std::FILE* file) {
 }
 
 // The payload file is incomplete: say so and stop at once rather than go on
-// decoding into a file that no longer keeps what it is given.
+// decoding into a file that no longer keeps what it is given.  A flush
+// retried now fails again with the reason, where an earlier one's errno may
+// have been overwritten since.
 [[noreturn]] void payload_write_failed() {
-    std::printf("Unable to write file : %s\n", output_name);
+    flush_checked(payload_file);
+    print_write_failure(output_name);
     std::exit(-3);
+}
+
+// A read that came back short: the end of the capture, or a failure, which
+// must not pass for the end.
+void check_capture_read(const char* argument) {
+    if (std::ferror(capture_file)) read_failed(argument);
 }
 
 void check_payload_file() {
@@ -67,13 +77,14 @@ int32_t free_places(const PayloadRing& ring) {
 }
 
 // Every byte of the capture, in order, goes to the parser.  A short read is
-// the end of the capture, whether it came from the end of the file or from a
-// read error.  Standard output is flushed after each read so text payloads
+// the end of the capture, unless it was a read error.  Standard output is flushed after each read so text payloads
 // show while the capture is being read.  No chunk yields more payload bytes
 // than it has characters, so the ring never overflows within one.
-void parse_capture(bool rereadable) {
+void parse_capture(const char* argument, bool rereadable) {
     for (;;) {
+        errno = 0;
         const size_t got = std::fread(read_buffer, 1, READ_CHUNK, capture_file);
+        if (got < READ_CHUNK) check_capture_read(argument);
         capture_length += got;
         feed_chars(monitor_parser, payload_ring, payload_file, read_buffer, static_cast<int32_t>(got));
         std::fflush(stdout);
@@ -101,13 +112,15 @@ void empty_ring(PayloadRing& ring) {
 // The decoding pass over the capture read a second time: each chunk's payload
 // bytes are drained before the next chunk is parsed, as if the ring never
 // filled up.
-void decode_rereading() {
+void decode_rereading(const char* argument) {
     empty_ring(payload_ring);
     replay_parser.quiet = true;
     std::rewind(capture_file);
     for (uint64_t left = capture_length; left > 0;) {
         const size_t want = left < REPLAY_CHUNK ? static_cast<size_t>(left) : REPLAY_CHUNK;
+        errno = 0;
         const size_t got = std::fread(read_buffer, 1, want, capture_file);
+        if (got < want) check_capture_read(argument);
         if (got == 0) break;
         left -= got;
         feed_chars(replay_parser, payload_ring, payload_file, read_buffer, static_cast<int32_t>(got));
@@ -169,19 +182,22 @@ int capture_file_run(const char* argument) {
     }
     use_static_buffer(payload_file, PayloadStream);
 
-    parse_capture(is_regular_file(capture_file));
+    parse_capture(argument, is_regular_file(capture_file));
     // The text payloads are all there is until decoding starts: a file that
     // cannot take them is reported before any message is announced.
     if (!flush_checked(payload_file)) payload_write_failed();
 
     restart(message_framer);
     if (reread_needed) {
-        decode_rereading();
+        decode_rereading(argument);
     } else if (spill_active()) {
         decode_spilled();
     } else {
         decode_in_memory();
     }
+    // No byte follows: a transfer still under way has ended here.
+    abandon_transfer(message_framer, lzhuf_decoder, payload_file, EndOfCapture);
+    check_payload_file();
 
     std::fclose(capture_file);
     capture_file = nullptr;

@@ -1,6 +1,7 @@
 #include "app/checked_output.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 bool flush_checked(std::FILE* stream) {
@@ -23,13 +24,23 @@ namespace {
 void report(WatchedFile& file) {
     if (file.failed) return;
     file.failed = true;
-    // An error seen only through the indicator may leave no errno behind.
-    const char* reason = errno != 0 ? std::strerror(errno) : "write error";
-    std::printf("\r\nUnable to write file : %s (%s)\r\n", file.name, reason);
-    std::fflush(stdout);
+    print_write_failure(file.name);
 }
 
 }  // namespace
+
+void print_write_failure(const char* name) {
+    // An error seen only through the indicator may leave no errno behind.
+    const char* reason = errno != 0 ? std::strerror(errno) : "write error";
+    std::printf("\r\nUnable to write file : %s (%s)\r\n", name, reason);
+    std::fflush(stdout);
+}
+
+void read_failed(const char* name) {
+    const char* reason = errno != 0 ? std::strerror(errno) : "read error";
+    std::printf("\r\nUnable to read file : %s (%s)\r\n", name, reason);
+    std::exit(READ_FAILED_STATUS);
+}
 
 void flush_watched(WatchedFile& file) {
     if (file.stream && !flush_checked(file.stream)) report(file);

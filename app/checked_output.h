@@ -17,6 +17,17 @@ bool flush_checked(std::FILE* stream);
 // write on it failed.  A null stream is fine.
 bool close_checked(std::FILE*& stream);
 
+// "\r\nUnable to write file : NAME (REASON)\r\n" on the console, the reason
+// from errno as the failed flush or close left it.
+void print_write_failure(const char* name);
+
+// A capture (or the spill that holds its payload) that fails while it is
+// read must not end the run as its end would, with part of the messages and
+// status 0: "\r\nUnable to read file : NAME (REASON)\r\n", then the process
+// ends with READ_FAILED_STATUS.  What was written stays.
+inline constexpr int READ_FAILED_STATUS = -7;
+[[noreturn]] void read_failed(const char* name);
+
 // A file the live run keeps writing to after a failure, so that it reports
 // the failure once, with the reason, and its end can carry `status`.
 struct WatchedFile {

@@ -26,6 +26,9 @@ char command_buffer[256];
 uint8_t receive_buffer[4096];
 DWORD byte_count;
 SilenceWatchdog silence_watchdog;
+// Bytes read since the modem was last started (the first start includes the
+// read before any command): none at all means no modem is answering.
+uint64_t start_heard;
 // Both files are written to the end even after a failure, which is reported
 // once; the run then ends with the status of the file that failed.
 WatchedFile payload_output{nullptr, PAYLOAD_FILE_NAME, -3, false};
@@ -46,10 +49,12 @@ bool write_command(uint32_t port_index, DWORD length) {
     return WriteFile(serial_handles[port_index], command_buffer, length, &byte_count, nullptr) != FALSE;
 }
 
-// Every way out of the live run after the port is open: switch monitor mode
-// off, then end the process (which flushes and closes what is still open).
-// While the port is lost there is nothing to switch off.
+// Every way out of the live run after the port is open: a transfer under way
+// gets its check line, monitor mode is switched off, then the process ends
+// (which flushes and closes what is still open).  While the port is lost
+// there is nothing to switch off.
 [[noreturn]] void shut_down(uint32_t port_index) {
+    abandon_transfer(message_framer, lzhuf_decoder, payload_file, RunStopped);
     std::printf("\r\nVELK OFF");
     if (serial_handles[port_index] != INVALID_HANDLE_VALUE) {
         std::strcpy(command_buffer, "velk Stop\r");
@@ -66,30 +71,27 @@ bool write_command(uint32_t port_index, DWORD length) {
     std::exit(payload_output.failed ? payload_output.status : original_output.failed ? original_output.status : 0);
 }
 
-// After each group of commands: show the modem's reply, then give the user
-// the chance to stop.
-void settle(uint32_t port_index) {
-    Sleep(100);
-    read_and_echo(port_index);
-    std::fflush(stdout);
-    Sleep(100);
-    if (_kbhit()) shut_down(port_index);
-}
-
 [[noreturn]] void fail(const char* message, int status) {
     std::printf("%s", message);
     std::exit(status);
 }
 
+// Whether a read's bytes are also shown raw: the modem's replies to the
+// commands before "velk Start" are, so the user sees what it answers.
+enum ReadEcho { Echoed, NotEchoed };
+
 // One read of what has arrived: logged raw, and parsed with each payload
 // byte drained through the framer and decoder before the next character, so
-// messages decode while they arrive and in the order they came.  False when
-// the port has gone.
-bool take_arrived(uint32_t port_index) {
+// messages decode while they arrive and in the order they came.  A modem
+// that was monitoring already sends its text during the commands too, so
+// every read from the separator on counts.  False when the port has gone.
+bool take_arrived(uint32_t port_index, ReadEcho echo) {
     byte_count = 0;
     const BOOL read_ok = ReadFile(serial_handles[port_index], receive_buffer, LISTEN_READ_SIZE, &byte_count, nullptr);
     if (byte_count > LISTEN_READ_SIZE) byte_count = 0;
     if (byte_count > 0) {
+        if (echo == Echoed) std::fwrite(receive_buffer, 1, byte_count, stdout);
+        start_heard += byte_count;
         if (original_data_file) std::fwrite(receive_buffer, 1, byte_count, original_data_file);
         if (feed_single_in_arrival_order(receive_buffer, static_cast<int32_t>(byte_count)) > 0) watchdog_heard(silence_watchdog);
         // A recording survives a crash or a pulled plug up to the last pass.
@@ -101,32 +103,37 @@ bool take_arrived(uint32_t port_index) {
     return byte_count > 0 || port_present(port_index);
 }
 
-// The settle step after "velk Start": the modem may begin its monitor text
-// at once, so what arrives now is listening data, logged and parsed.
-bool settle_listening(uint32_t port_index) {
+// After each group of commands: take what has arrived, then give the user
+// the chance to stop.  False when the port has gone.
+bool settle(uint32_t port_index, ReadEcho echo) {
     Sleep(100);
-    if (!take_arrived(port_index)) return false;
+    if (!take_arrived(port_index, echo)) return false;
     Sleep(100);
     if (_kbhit()) shut_down(port_index);
     return true;
 }
 
 // Switches the modem into monitor mode, at the start and again when a lost
-// port is back.  False when the port went away on the way.
-bool start_modem(uint32_t port_index, int monitor_mode) {
+// port is back.  False when the port went away on the way.  `heard` counts
+// what the start's settle steps have read so far.
+bool start_modem(uint32_t port_index, int port_number, int monitor_mode) {
     std::snprintf(command_buffer, sizeof command_buffer, "\rvelk mode %d\r", monitor_mode);
-    if (!write_command(port_index, 13)) return false;
-    settle(port_index);
+    if (!write_command(port_index, 13) || !settle(port_index, Echoed)) return false;
 
     for (const char* command : {"velk V 1\r", "velk H 1\r", "velk P 0\r"}) {
         std::strcpy(command_buffer, command);
         if (!write_command(port_index, 9)) return false;
     }
-    settle(port_index);
+    if (!settle(port_index, Echoed)) return false;
 
+    // From "velk Start" on the modem's monitor text may begin at once: it is
+    // listening data, parsed but not shown raw.
     std::strcpy(command_buffer, "velk Start\r");
-    if (!write_command(port_index, 11) || !settle_listening(port_index)) return false;
+    if (!write_command(port_index, 11) || !settle(port_index, NotEchoed)) return false;
 
+    if (start_heard == 0) {
+        std::printf("\r\n### NO REPLY FROM THE MODEM ON COM%d: IS IT CONNECTED AND SWITCHED ON?\r\n", port_number);
+    }
     std::printf("\r\n\r\n### LISTENING TO VELK...\r\n\r\n");
     std::fflush(stdout);
     Sleep(100);
@@ -136,12 +143,14 @@ bool start_modem(uint32_t port_index, int monitor_mode) {
 
 // One listening pass and its silence watchdog.  False when the port has gone.
 bool listening_pass(uint32_t port_index) {
-    if (!take_arrived(port_index)) return false;
+    if (!take_arrived(port_index, NotEchoed)) return false;
 
     Sleep(100);
-    if (watchdog_pass(silence_watchdog, message_framer.state != SeekHeader)) {
-        restart(message_framer);
-        std::printf("\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n");
+    // An announced message whose transfer has not begun is simply awaited;
+    // only a transfer whose bytes stop coming is given up.
+    if (watchdog_pass(silence_watchdog, transfer_under_way(message_framer))) {
+        abandon_transfer(message_framer, lzhuf_decoder, payload_file, SilenceTimeout);
+        flush_watched(payload_output);
         std::fflush(stdout);
     }
     Sleep(100);
@@ -187,7 +196,8 @@ void live_run(const char* argument_copy, int argc, char** argv) {
 
     std::printf("\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n");
     std::printf("====================================================\r\n\r\n");
-    settle(port_index);
+    // The first read takes whatever the modem had pending before any command.
+    bool port_up = settle(port_index, Echoed);
 
     int monitor_mode = 3;
     if (argc > 2 && argv[2] != nullptr) {
@@ -198,8 +208,11 @@ void live_run(const char* argument_copy, int argc, char** argv) {
     // A port that goes away is waited for, and the modem started again on
     // its return; both files stay open and go on appending.
     for (;;) {
-        if (start_modem(port_index, monitor_mode)) listen(port_index);
+        if (port_up && start_modem(port_index, port_number, monitor_mode)) listen(port_index);
         lose_port(port_index, port_number);
+        flush_watched(payload_output);
         if (!await_port(port_index, port_number)) shut_down(port_index);
+        port_up = true;
+        start_heard = 0;
     }
 }

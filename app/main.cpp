@@ -7,6 +7,7 @@
 
 #include "app/capture_run.h"
 #include "app/live_run.h"
+#include "app/standard_streams.h"
 #include "app/stream_buffers.h"
 
 namespace {
@@ -39,13 +40,18 @@ bool is_option(const char* argument, const char* short_name, const char* long_na
     return std::strcmp(argument, short_name) == 0 || std::strcmp(argument, long_name) == 0;
 }
 
+// An answer that could not be written (a full disk, a closed pipe) is no
+// answer: status 1 says so.
+int answered() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    open_closed_standard_descriptors();
     use_static_buffer(stdout, ConsoleStream);
     if (argc >= 2 && argv[1] != nullptr && is_option(argv[1], "-V", "--version")) {
         std::printf("%s\r\n", VERSION_LINE);
-        return 0;
+        return answered();
     }
     std::printf("\r\n%s\n", VERSION_LINE);
     std::printf("==============================================\n\n");
@@ -57,7 +63,7 @@ int main(int argc, char** argv) {
 
     if (is_option(argv[1], "-h", "--help")) {
         print_help();
-        return 0;
+        return answered();
     }
 
     size_t i = 0;

@@ -22,6 +22,7 @@ namespace {
 
 std::FILE* spill_file;
 char spill_directory[4096];
+char spill_name[4096 + 32];  // gone from the directory, but named in a read error
 
 // Replay pieces stay far below the ring size, so the 25 bytes the framer
 // looks back at are never overwritten while it needs them.
@@ -40,7 +41,8 @@ uint8_t replay_buffer[REPLAY_PIECE];
 std::FILE* create_spill_file() {
     const DWORD length = GetTempPathA(sizeof spill_directory, spill_directory);
     if (length == 0 || length >= sizeof spill_directory) spill_failed("no temporary directory");
-    char name[MAX_PATH];
+    char* const name = spill_name;
+    static_assert(sizeof spill_name >= MAX_PATH);
     if (GetTempFileNameA(spill_directory, "vlk", 0, name) == 0) spill_failed("cannot create a file there");
     const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
@@ -60,8 +62,8 @@ std::FILE* create_spill_file() {
     const char* directory = std::getenv("TMPDIR");
     if (!directory || !*directory) directory = "/tmp";
     std::snprintf(spill_directory, sizeof spill_directory, "%s", directory);
-    char path[sizeof spill_directory + 32];
-    std::snprintf(path, sizeof path, "%s/velk_spill_XXXXXX", spill_directory);
+    char* const path = spill_name;
+    std::snprintf(path, sizeof spill_name, "%s/velk_spill_XXXXXX", spill_directory);
     const int fd = mkstemp(path);
     if (fd < 0) spill_failed_errno();
     unlink(path);  // nameless from now on: gone when closed, however the run ends
@@ -113,7 +115,7 @@ void start_replay(PayloadRing& ring) {
 int32_t replay_piece(PayloadRing& ring) {
     errno = 0;
     const size_t got = std::fread(replay_buffer, 1, REPLAY_PIECE, spill_file);
-    if (std::ferror(spill_file)) spill_failed_errno();
+    if (std::ferror(spill_file)) read_failed(spill_name);
     for (size_t i = 0; i < got; ++i) ring_append(ring, replay_buffer[i]);
     if (got == 0) close_checked(spill_file);
     return static_cast<int32_t>(got);

@@ -12,9 +12,10 @@
 // behind.  Later the framer gets the whole stream again, in pieces far
 // smaller than the ring, through a zeroed ring.
 //
-// A spill that cannot be created, written or read back ends the run with
+// A spill that cannot be created or written ends the run with
 // "Unable to write temporary file in DIR (REASON)\n" and SPILL_FAILED_STATUS:
-// decoding from a ring that wrapped would give garbage.
+// decoding from a ring that wrapped would give garbage.  One that cannot be
+// read back is a read error of the capture's payload (read_failed, -7).
 #pragma once
 
 #include <cstdint>

@@ -21,12 +21,13 @@ bool port_present(uint32_t port_index) {
 }
 
 void lose_port(uint32_t port_index, int port_number) {
+    // A transfer under way is cut off for good and gets its check line; an
+    // announced message still awaited stays awaited, with the announcements
+    // behind it.  The report being read is cut off too: after the return
+    // the parser starts on fresh monitor text.
+    abandon_transfer(message_framer, lzhuf_decoder, payload_file, PortLost);
     std::printf("\r\n### PORT COM%d LOST, WAITING FOR IT TO RETURN...\r\n", port_number);
     std::fflush(stdout);
-    // The report and the message being received are cut off for good; after
-    // the return the parser and the framer start on fresh monitor text, as
-    // the watchdog lets the framer do after a stall.
-    restart(message_framer);
     restart(monitor_parser);
     CloseHandle(serial_handles[port_index]);
     serial_handles[port_index] = INVALID_HANDLE_VALUE;

@@ -17,10 +17,12 @@ namespace {
 // again with 8 or fewer pending.  The run ends with the call that completes
 // the stream or with its last byte; `used` says how many bytes it took.
 // Draining (Draining = true): no bytes; a single bit needs one pending bit,
-// the eight position bits need eight, and decoding stops once `limit`
-// characters have been produced.
+// and the eight position bits need eight.
+// Either way decoding stops once `limit` characters have been produced,
+// whether or not the call has merged its byte, and a match that would cross
+// `limit` is cut there: nothing is ever written past the stream's length.
 template <bool Draining>
-int32_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t limit,
+int64_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t limit,
                int32_t& used) {
     uint32_t buffer = d.bit_buffer;
     uint32_t pending = d.bit_count;
@@ -30,7 +32,7 @@ int32_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* 
     uint32_t position_low = d.position_low;
     int32_t extra_bits = d.extra_bits;
     uint32_t write_pos = d.write_pos;
-    int32_t produced = d.output_count;
+    int64_t produced = d.output_count;
     uint8_t* const ring = d.text_ring;
     const int32_t* const child = d.model.child;
     uint32_t unwritten = write_pos;  // ring text not yet handed to the streams
@@ -66,9 +68,7 @@ int32_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* 
     };
 
     for (;;) {
-        if constexpr (Draining) {
-            if (produced >= limit) break;
-        }
+        if (produced >= limit) break;
         switch (state) {
         case SymbolStart:
             symbol = child[ROOT_NODE];
@@ -117,15 +117,8 @@ int32_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* 
             const uint32_t position = (position_low & 0x3Fu) | position_high;
             const uint32_t from = (write_pos - position - 1) & RING_MASK;
             uint32_t length = static_cast<uint32_t>(symbol - MATCH_LENGTH_BIAS);
-            bool cut = false;  // the limit ends the drain inside this copy
-            if constexpr (Draining) {
-                if (static_cast<int64_t>(limit) - produced < static_cast<int64_t>(length)) {
-                    length = static_cast<uint32_t>(limit - produced);
-                    cut = true;
-                }
-            }
+            if (limit - produced < static_cast<int64_t>(length)) length = static_cast<uint32_t>(limit - produced);
             copy_in_ring(ring, write_pos, unwritten, produced, from, length, out);
-            if (cut) goto stopped;
             state = SymbolStart;
             break;
         }
@@ -155,12 +148,12 @@ stopped:
 
 }  // namespace
 
-int32_t decode_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit) {
+int64_t decode_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out, int64_t limit) {
     int32_t used = 0;
     return decode<false>(d, &byte, 1, out, limit, used);
 }
 
-int32_t drain(LzhufDecoder& d, std::FILE* out, int32_t limit) {
+int64_t drain(LzhufDecoder& d, std::FILE* out, int64_t limit) {
     int32_t unused = 0;
     return decode<true>(d, nullptr, 0, out, limit, unused);
 }

@@ -2,8 +2,11 @@
 // decoder (lzhuf_decoder.cpp is their only caller).
 //
 //   decode_byte(d, byte, out, limit)   one bit-stream byte, one call of the
-//                                      byte-fed rule; returns the count
-//   drain(d, out, limit)               finish: the pending bits, no byte
+//                                      byte-fed rule, never producing past
+//                                      `limit` (a match is cut there);
+//                                      returns the count
+//   drain(d, out, limit)               finish: the pending bits, no byte,
+//                                      up to `limit` likewise
 //   decode_run(d, bytes, count, out, limit, used)
 //                                      2 or more bit-stream bytes, each as if
 //                                      in a call of its own, stopping after
@@ -22,10 +25,17 @@
 
 #include "lzhuf/lzhuf_decoder.h"
 
-int32_t decode_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out, int32_t limit);
-int32_t drain(LzhufDecoder& d, std::FILE* out, int32_t limit);
-int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t limit,
+int64_t decode_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out, int64_t limit);
+int64_t drain(LzhufDecoder& d, std::FILE* out, int64_t limit);
+int64_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t limit,
                    int32_t& used);
+
+// More characters than one call can produce: before it merges its byte a
+// call takes at most 8 pending bits (at most 8 literals: no whole match fits
+// in 8 bits), after it at most one step (a match of 60).  A run engine given
+// a limit this far below the stream's length stops where the byte engine,
+// which alone cuts at the length, can take over.
+inline constexpr int64_t LIMIT_MARGIN = 128;
 
 // Characters wait in the text ring, where they are stored anyway, and leave
 // for the console and then the payload stream a piece at a time: a stream
@@ -35,7 +45,7 @@ void write_out(const uint8_t* text, uint32_t length, std::FILE* out);
 
 // One decoded character into the text ring at `write_pos`.  The text since
 // `unwritten` leaves when the ring wraps, so a piece never straddles its end.
-inline void put_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten, int32_t& produced, uint8_t c,
+inline void put_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten, int64_t& produced, uint8_t c,
                         std::FILE* out) {
     ring[write_pos] = c;
     write_pos = (write_pos + 1) & RING_MASK;
@@ -56,7 +66,7 @@ inline void put_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten,
 // least eight places behind (or anywhere ahead, where nothing read is
 // written first), the copy goes eight bytes at a time; the last piece keeps
 // the ring bytes past the match as they were.
-inline void copy_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten, int32_t& produced, uint32_t from,
+inline void copy_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten, int64_t& produced, uint32_t from,
                          uint32_t length, std::FILE* out) {
     const uint32_t pieces_end = (length + 7) & ~7u;
     if constexpr (std::endian::native == std::endian::little) {
@@ -74,7 +84,7 @@ inline void copy_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten
             piece = (piece & mask) | (kept & ~mask);
             std::memcpy(to + k, &piece, 8);
             write_pos += length;
-            produced += static_cast<int32_t>(length);
+            produced += length;
             return;
         }
     }
@@ -83,7 +93,7 @@ inline void copy_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten
         const uint8_t* const source = ring + from;
         for (uint32_t k = 0; k < length; ++k) to[k] = source[k];
         write_pos += length;
-        produced += static_cast<int32_t>(length);
+        produced += length;
     } else {
         for (uint32_t k = 0; k < length; ++k) {
             put_in_ring(ring, write_pos, unwritten, produced, ring[(from + k) & RING_MASK], out);

@@ -1,6 +1,6 @@
 #include "lzhuf/lzhuf_decoder.h"
 
-#include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "lzhuf/decoder_steps.h"
@@ -47,37 +47,42 @@ inline void feed_header(LzhufDecoder& d, uint8_t byte) {
 
 }  // namespace
 
-int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
+int64_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
     int32_t used = 0;
     return feed_bytes(d, &byte, 1, out, used);
 }
 
-int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t& used) {
+int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t& used) {
     used = 0;
     while (used < count && (d.state == Init || d.state == SkipHeader)) {
         feed_header(d, bytes[used++]);
         if (stream_complete(d)) return d.output_count;
     }
-    if (used == count) return d.output_count;
-    int32_t taken = 0;
-    int32_t produced = 0;
-    if (count - used > 1) {
-        produced = decode_run(d, bytes + used, count - used, out, stream_length_limit(d), taken);
-        d.running_crc = crc16_update(d.running_crc, bytes + used, taken);
-    } else {
-        d.running_crc = crc16_update(d.running_crc, bytes[used]);
-        produced = decode_byte(d, bytes[used], out, stream_length_limit(d));
-        taken = 1;
+    const int64_t limit = stream_length_limit(d);
+    while (used < count) {
+        // The run engine is kept away from the stream's end, where a call
+        // stops on the count and a match is cut: those rules live in the
+        // byte engine alone.
+        if (count - used > 1 && limit - d.output_count > LIMIT_MARGIN) {
+            int32_t taken = 0;
+            decode_run(d, bytes + used, count - used, out, limit - LIMIT_MARGIN, taken);
+            d.running_crc = crc16_update(d.running_crc, bytes + used, taken);
+            used += taken;
+        } else {
+            d.running_crc = crc16_update(d.running_crc, bytes[used]);
+            decode_byte(d, bytes[used], out, limit);
+            ++used;
+        }
+        // A complete stream decodes nothing more; a call that is given a
+        // byte all the same takes that one byte and no more.
+        if (stream_complete(d)) break;
     }
-    used += taken;
-    return produced;
+    return d.output_count;
 }
 
 void restart(LzhufDecoder& d) { d.state = Init; }
 
-int32_t stream_length_limit(const LzhufDecoder& d) {
-    return d.stream_length > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(d.stream_length);
-}
+int64_t stream_length_limit(const LzhufDecoder& d) { return d.stream_length; }
 
 bool stream_complete(const LzhufDecoder& d) {
     return d.state != Init && d.state != SkipHeader && d.output_count >= stream_length_limit(d);
@@ -92,11 +97,17 @@ StreamCheck stream_check(const LzhufDecoder& d) {
     c.computed = d.running_crc;
     c.sent = d.stream_crc;
     c.intact = d.header_count >= HEADER_BYTES && c.computed == c.sent &&
-               static_cast<int64_t>(c.count) == static_cast<int64_t>(c.length);
+               c.count == static_cast<int64_t>(c.length);
     return c;
 }
 
-int32_t finish(LzhufDecoder& d, std::FILE* out, int32_t limit) {
+void format_check_line(const StreamCheck& c, char (&line)[CHECK_LINE_SIZE]) {
+    std::snprintf(line, sizeof line, "### MESSAGE CHECK: %s (%lld OF %lu CHARACTERS, CRC %04X, SENT %04X)",
+                  c.intact ? "OK" : "DAMAGED", static_cast<long long>(c.count), static_cast<unsigned long>(c.length),
+                  static_cast<unsigned>(c.computed), static_cast<unsigned>(c.sent));
+}
+
+int64_t finish(LzhufDecoder& d, std::FILE* out, int64_t limit) {
     if (d.state == Init || d.state == SkipHeader) return d.output_count;
     return drain(d, out, limit);
 }

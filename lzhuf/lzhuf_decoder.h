@@ -5,7 +5,8 @@
 //   feed_byte(d, byte, out)  run as far as this byte allows; every decoded
 //                            character goes to stdout and then to `out`.
 //                            Returns the characters produced since the last
-//                            restart.
+//                            restart, which never exceed the stream's own
+//                            length: a match that crosses it is cut there.
 //   feed_bytes(d, bytes, n, out, used)
 //                            feed_byte on each byte, stopping after the
 //                            byte that completes the stream
@@ -74,7 +75,7 @@ struct LzhufDecoder {
     uint32_t position_low;  // position code bits; low six are the position's
     int32_t extra_bits;     // position bits still to read
     uint32_t write_pos;     // ring position of the next output character
-    int32_t output_count;   // characters produced since initialisation
+    int64_t output_count;   // characters produced since initialisation, never past stream_length
     uint16_t stream_crc;    // header bytes 1-2: the sender's CRC of the rest
     uint32_t stream_length; // header bytes 3-6: the uncompressed length
     uint16_t running_crc;   // CRC over every byte fed from the third on
@@ -82,25 +83,29 @@ struct LzhufDecoder {
     HuffmanModel model;
 };
 
-int32_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out);
+int64_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out);
 // feed_byte on each of `count` bytes in turn, stopping early after the byte
 // that makes stream_complete true.  `used` receives how many bytes were fed;
 // returns the count after the last of them (output_count if none).  The
 // same calls as one by one, without paying for each call.
-int32_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t& used);
+int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t& used);
 void restart(LzhufDecoder& d);
-int32_t finish(LzhufDecoder& d, std::FILE* out, int32_t limit);
-// The count at which a message of this stream is complete: its own length,
-// capped to what the signed count can reach.
-int32_t stream_length_limit(const LzhufDecoder& d);
+int64_t finish(LzhufDecoder& d, std::FILE* out, int64_t limit);
+// The count at which a message of this stream is complete: its own length.
+int64_t stream_length_limit(const LzhufDecoder& d);
 bool stream_complete(const LzhufDecoder& d);
 
 struct StreamCheck {
     bool intact;
-    int32_t count;      // characters decoded
+    int64_t count;      // characters decoded
     uint32_t length;    // the length the stream announced
     uint16_t computed;  // CRC over what was fed
     uint16_t sent;      // CRC the stream carried
 };
 // All zero (and not intact) when no byte has been fed since the restart.
 StreamCheck stream_check(const LzhufDecoder& d);
+
+// "### MESSAGE CHECK: OK (n OF m CHARACTERS, CRC xxxx, SENT xxxx)", without
+// a line end; DAMAGED in place of OK when the stream is not intact.
+inline constexpr size_t CHECK_LINE_SIZE = 96;
+void format_check_line(const StreamCheck& c, char (&line)[CHECK_LINE_SIZE]);

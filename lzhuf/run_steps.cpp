@@ -35,7 +35,7 @@ struct RunBits {
 
 }  // namespace
 
-int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t limit,
+int64_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t limit,
                    int32_t& used) {
     const uint32_t first = d.bit_count;
     const RunBits source{first, d.bit_buffer & (0xFFFFu << (16 - first)) & 0xFFFFu, bytes};
@@ -60,7 +60,7 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
     uint32_t position_low = d.position_low;
     int32_t extra_bits = d.extra_bits;
     uint32_t write_pos = d.write_pos;
-    int32_t produced = d.output_count;
+    int64_t produced = d.output_count;
     // The ring and the tree are reached through `d`, which is in a register
     // anyway: two more pointers would push loop variables onto the stack.
     uint32_t unwritten = write_pos;
@@ -138,7 +138,7 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
 
 symbol_start:
     refill();
-    if (position + FAR_FROM_END <= last_boundary && static_cast<int64_t>(produced) + MAX_MATCH < limit) {
+    if (position + FAR_FROM_END <= last_boundary && produced + MAX_MATCH < limit) {
         // Far from the run's end and from the limit no call can end the
         // run, and which call is in progress after a step depends only on
         // the position of the step's last bit need: so whole symbols are
@@ -165,7 +165,7 @@ symbol_start:
                 copy_match((static_cast<uint32_t>(position_high_table[b]) << 6) | (code & 0x3Fu));
             }
             refill();
-        } while (position + FAR_FROM_END <= last_boundary && static_cast<int64_t>(produced) + MAX_MATCH < limit);
+        } while (position + FAR_FROM_END <= last_boundary && produced + MAX_MATCH < limit);
         // The last bit need was at position - 1, and no call has merged its
         // byte since then.  The first boundary past it, b, is either the
         // boundary of a call that merged its byte and ended at this stopping

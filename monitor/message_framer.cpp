@@ -17,6 +17,15 @@ constexpr const char* PACKET_NOT_FOUND =
     "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n";
 constexpr const char* NEXT_HEADER_FOUND =
     "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n";
+constexpr const char* NO_HEADER =
+    "\r\n\r\n###====== NO <FC EM> HEADER, STARTING LZHUF DECOMPRESSION ======###\r\n";
+// The closing lines of a transfer abandoned for each TransferEnd, in order.
+constexpr const char* ABANDONED[] = {
+    "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n",
+    "\r\n###====== STOPPING LZHUF DECOMPRESSION: PORT LOST ======###\r\n",
+    "\r\n###====== STOPPING LZHUF DECOMPRESSION: END OF CAPTURE ======###\r\n",
+    "\r\n###====== STOPPING LZHUF DECOMPRESSION: RUN STOPPED ======###\r\n",
+};
 
 // Milestones go to the console and into the payload file, where they mark
 // the messages apart from the text around them.
@@ -78,7 +87,7 @@ RememberedHeader read_header(const PayloadRing& ring) {
     }
     line[HEADER_LOOK_BACK] = '\0';
     for (int32_t i = 6; i <= 23; ++i) {
-        if (line[i] == ' ') return RememberedHeader{true, read_decimal(line + i, HEADER_LOOK_BACK - i)};
+        if (line[i] == ' ') return RememberedHeader{true, read_length(line + i, HEADER_LOOK_BACK - i)};
     }
     return RememberedHeader{false, 0};
 }
@@ -88,19 +97,19 @@ RememberedHeader read_header(const PayloadRing& ring) {
 void take_header(MessageFramer& f, const RememberedHeader& header, std::FILE* payload_file) {
     announce(payload_file, HEADER_FOUND);
     if (header.has_length) f.uncompressed_len = header.length;
-    if (f.uncompressed_len != 0) std::printf("### UNCOMPRESSED LEN OF MESSAGE: %d\r\n", f.uncompressed_len);
+    if (f.uncompressed_len != 0) {
+        std::printf("### UNCOMPRESSED LEN OF MESSAGE: %lld\r\n", static_cast<long long>(f.uncompressed_len));
+    }
     f.state = SeekStart;
 }
 
 // Whether the stream arrived whole, on the console and in the payload file,
 // after the message's closing milestone and outside its text.
 void print_check(const LzhufDecoder& decoder, std::FILE* payload_file) {
-    const StreamCheck c = stream_check(decoder);
-    char line[128];
-    std::snprintf(line, sizeof line, "### MESSAGE CHECK: %s (%d OF %u CHARACTERS, CRC %04X, SENT %04X)\r\n\r\n",
-                  c.intact ? "OK" : "DAMAGED", c.count, c.length, static_cast<unsigned>(c.computed),
-                  static_cast<unsigned>(c.sent));
+    char line[CHECK_LINE_SIZE];
+    format_check_line(stream_check(decoder), line);
     announce(payload_file, line);
+    announce(payload_file, "\r\n\r\n");
 }
 
 // After a message has ended: the oldest announced message is awaited next,
@@ -125,7 +134,8 @@ void end_message(LzhufDecoder& decoder, std::FILE* payload_file, const char* clo
     print_check(decoder, payload_file);
 }
 
-// An "FC EM" line has just been completed by the byte handed over.
+// An "FC EM" line has just been completed by the byte handed over.  Leaves
+// the framer in SeekStart.
 void header_line(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file) {
     const RememberedHeader header = read_header(ring);
     switch (f.state) {
@@ -148,11 +158,33 @@ void header_line(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decode
     }
 }
 
-void seek_start(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder) {
-    if (ring_byte_back(ring, 1) != 0x00 || ring_byte_back(ring, 2) != 0x30 || ring_byte_back(ring, 3) != 0x00) return;
+bool start_bytes_completed(const PayloadRing& ring) {
+    return ring_byte_back(ring, 1) == 0x00 && ring_byte_back(ring, 2) == 0x30 && ring_byte_back(ring, 3) == 0x00;
+}
+
+void start_transfer(MessageFramer& f, LzhufDecoder& decoder) {
     std::fputs("\r\n### START OF COMPRESSED MESSAGE FOUND\r\n", stdout);
     restart(decoder);
     f.state = SkipTypeByte;
+    f.since_start = 0;
+}
+
+void seek_start(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder) {
+    if (start_bytes_completed(ring)) start_transfer(f, decoder);
+}
+
+// Without a header the stream still says how long it is and whether it came
+// whole, so the start bytes alone begin a transfer.
+void seek_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file) {
+    if (!start_bytes_completed(ring)) return;
+    announce(payload_file, NO_HEADER);
+    start_transfer(f, decoder);
+}
+
+// Whether a header line completed now is the transfer's own, seen late: its
+// F, 24 bytes before this one, stood before the last start byte.
+bool own_late_header(const MessageFramer& f) {
+    return transfer_under_way(f) && f.since_start < HEADER_LOOK_BACK - 1;
 }
 
 // The two lines before every block's text, in one write with the length
@@ -214,12 +246,15 @@ int32_t feed_block_run(MessageFramer& f, LzhufDecoder& decoder, std::FILE* paylo
 
 void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file,
                uint8_t b) {
-    if (header_completed_at(ring, ring.read_index)) {
+    if (transfer_under_way(framer) && framer.since_start < HEADER_LOOK_BACK) ++framer.since_start;
+    if (header_completed_at(ring, ring.read_index) && !own_late_header(framer)) {
         header_line(framer, ring, decoder, payload_file);
+        seek_start(framer, ring, decoder);
         return;
     }
     switch (framer.state) {
     case SeekHeader:
+        seek_header(framer, ring, decoder, payload_file);
         return;
     case SeekStart:
         seek_start(framer, ring, decoder);
@@ -243,10 +278,28 @@ int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDe
     // The run stands in the ring from the read index on; it ends before a
     // byte that completes an "FC EM" line, which feed_byte then handles.
     count = bytes_before_header_end(ring, count);
-    return feed_block_run(framer, decoder, payload_file, bytes, count);
+    const int32_t used = feed_block_run(framer, decoder, payload_file, bytes, count);
+    framer.since_start = used < HEADER_LOOK_BACK - framer.since_start ? framer.since_start + used : HEADER_LOOK_BACK;
+    return used;
 }
 
 void restart(MessageFramer& framer) {
     framer.state = SeekHeader;
     framer.remembered_count = 0;
+}
+
+bool transfer_under_way(const MessageFramer& framer) {
+    return framer.state == SkipTypeByte || framer.state == BlockHeader || framer.state == BlockData;
+}
+
+void abandon_transfer(MessageFramer& framer, LzhufDecoder& decoder, std::FILE* payload_file, TransferEnd why) {
+    if (!transfer_under_way(framer)) return;
+    end_message(decoder, payload_file, ABANDONED[why]);
+    restart(decoder);
+    if (why == SilenceTimeout || why == PortLost) {
+        framer.state = SeekHeader;
+        after_message(framer, payload_file);
+    } else {
+        restart(framer);
+    }
 }

@@ -7,33 +7,47 @@
 //   feed_block_bytes(framer, ring, decoder, payload_file, bytes, n)
 //       in BlockData, a run of block bytes at once (for the drain)
 //   restart(framer)   back to SeekHeader, remembered headers forgotten
-//   framer.state      readable: anything but SeekHeader means a message is
-//                     being followed
+//   transfer_under_way(framer)
+//                     a transfer's start bytes have come and it has not
+//                     ended (SkipTypeByte, BlockHeader, BlockData)
+//   abandon_transfer(framer, decoder, payload_file, why)
+//                     the transfer under way will get no more bytes: what
+//                     arrived is recovered, the closing line and the check
+//                     line follow; nothing when no transfer is under way
 //
 // A transfer is a line "FC EM <id> <length> ..." and later the message:
 // 0x00 0x30 0x00, then blocks of STX, a length byte (0 means 256) and that
 // many data bytes, closed by EOT.  Patterns are matched by looking back into
 // the ring from its read index, so no copy of the stream is kept here.
 //
-// Senders announce several messages in a row and then send the transfers;
-// headers that arrive while a message is awaited are remembered in order
-// and taken one by one as messages end.  A header that arrives during a
-// transfer means that transfer was cut short: it is abandoned and the new
-// header starts afresh.  Every message ends with a check line that says
-// whether the stream came through whole (its CRC and its own length).
+// The stream carries its own length and CRC, so the "FC EM" line is a label
+// and not a gate: the start bytes begin a transfer in SeekHeader too ("NO
+// <FC EM> HEADER").  Senders announce several messages in a row and then send
+// the transfers; headers that arrive while a message is awaited are
+// remembered in order (up to 16) and taken one by one as messages end.  A
+// header that arrives during a transfer means that transfer was cut short:
+// it is abandoned and the new header starts afresh, unless its F stood
+// before the transfer's start bytes: then it is the transfer's own header,
+// seen late (a line shorter than the look-back), and is ignored.  Every
+// transfer that began ends with one check line that says whether the stream
+// came through whole (its CRC and its own length).
 //
 //              "FC EM" 25 back            00 30 00
 //   SeekHeader --------------> SeekStart ----------> SkipTypeByte <-----+
-//      ^  ^  ^    remembered      ^ |                   | any byte      |
-//      |  |  |    header taken    | | "FC EM":          v               |
-//      |  |  +--------------------+ | remember it   BlockHeader         |
-//      |  |   (message ended)       +--                 | STX           | block
-//      |  |  EOT / other type: finish, check            v               | used up
-//      |  +------------------------------------------ BlockData --------+
-//      |      count reached the stream's length: finish, check
-//      +---- "FC EM" during a transfer: abandoned, check, header taken
+//    | ^  ^  ^    remembered      ^ |                   ^ | any byte    |
+//    | |  |  |    header taken    | | "FC EM":          | v             |
+//    | |  |  +--------------------+ | remember it       | BlockHeader   |
+//    | |  |   (message ended)       +--                 |   | STX       | block
+//    | |  |  EOT / other type: finish, check            |   v           | used up
+//    | |  +-------------------------------------------- | BlockData ----+
+//    | |      count reached the stream's length         |
+//    | +---- "FC EM" during a transfer: cut, check,     |
+//    |       header taken                               |
+//    +----------------- 00 30 00: no header ------------+
 //
-// restart() leads to SeekHeader from any state.
+// A byte that completes both an "FC EM" line and the start bytes is taken
+// as both: the header first, then the start.  restart() leads to SeekHeader
+// from any state.
 #pragma once
 
 #include <cstdint>
@@ -57,15 +71,27 @@ enum FramerState : uint32_t {
 // An "FC EM" line that announced a message whose transfer has not begun.
 struct RememberedHeader {
     bool has_length;  // a blank stood in reach, so a length was read
-    int32_t length;
+    int64_t length;
 };
 
 struct MessageFramer {
     FramerState state;
-    int32_t uncompressed_len;  // from the last header that gave one; kept across messages
+    int64_t uncompressed_len;  // from the last header that gave one; kept across messages
     uint16_t block_left;       // data bytes of the current block still to come, 1..256
     RememberedHeader remembered[MAX_REMEMBERED_HEADERS];  // oldest first
     int32_t remembered_count;
+    // Bytes handed over since the last of the start bytes, counted up to
+    // HEADER_LOOK_BACK: an "FC EM" line completed sooner than that had its
+    // F before the start, so it belongs to this transfer.
+    int32_t since_start;
+};
+
+// Why a transfer under way gets no more bytes; each has its closing line.
+enum TransferEnd : uint32_t {
+    SilenceTimeout,  // the live run heard no payload byte for about a minute
+    PortLost,        // the serial port went away
+    EndOfCapture,    // the capture file has no more bytes
+    RunStopped,      // the live run was ended (a key, a signal)
 };
 
 void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file,
@@ -79,3 +105,7 @@ void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& dec
 int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
                          std::FILE* payload_file, const uint8_t* bytes, int32_t count);
 void restart(MessageFramer& framer);
+bool transfer_under_way(const MessageFramer& framer);
+// After a timeout or a lost port the next remembered header is taken, as
+// after any message; at the end of a capture or a run nothing follows.
+void abandon_transfer(MessageFramer& framer, LzhufDecoder& decoder, std::FILE* payload_file, TransferEnd why);

@@ -41,6 +41,11 @@ inline bool is_c_space(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r');
 
 int32_t read_decimal(const char* text, int32_t size);
 
+// A length as a person reads it off a line: leading white space, an optional
+// plus, decimal digits while the value still fits in 63 bits.  A minus sign
+// or no digits give 0: a length is never negative.
+int64_t read_length(const char* text, int32_t size);
+
 // Signs, blanks and other odd pairs take the slow path.
 uint8_t hex_pair_slow(uint8_t first, uint8_t second);
 

@@ -133,8 +133,9 @@ int check(const char* in_name) {
     close(console);
     std::fclose(sink);
     const StreamCheck c = stream_check(decoder);
-    std::printf("### MESSAGE CHECK: %s (%d OF %u CHARACTERS, CRC %04X, SENT %04X)\r\n", c.intact ? "OK" : "DAMAGED",
-                c.count, c.length, static_cast<unsigned>(c.computed), static_cast<unsigned>(c.sent));
+    char line[CHECK_LINE_SIZE];
+    format_check_line(c, line);
+    std::printf("%s\r\n", line);
     return c.intact ? 0 : 1;
 }
 

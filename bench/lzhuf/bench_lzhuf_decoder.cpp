@@ -78,16 +78,16 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-int32_t byte_fed_single(const std::vector<uint8_t>& message, std::FILE* sink) {
+int64_t byte_fed_single(const std::vector<uint8_t>& message, std::FILE* sink) {
     restart(decoder);
-    int32_t produced = 0;
+    int64_t produced = 0;
     for (uint8_t byte : message) produced = feed_byte(decoder, byte, sink);
     return produced;
 }
 
-int32_t byte_fed_runs(const std::vector<uint8_t>& message, std::FILE* sink) {
+int64_t byte_fed_runs(const std::vector<uint8_t>& message, std::FILE* sink) {
     restart(decoder);
-    int32_t produced = 0;
+    int64_t produced = 0;
     const int32_t size = static_cast<int32_t>(message.size());
     for (int32_t at = 0, used = 0; at < size; at += used) {
         produced = feed_bytes(decoder, message.data() + at, std::min(BLOCK_RUN, size - at), sink, used);
@@ -115,7 +115,7 @@ void run_comparison(benchmark::State& state, const std::string& input) {
         return;
     }
     std::vector<double> single_times, run_times, plain_times;
-    int32_t single_chars = 0, run_chars = 0;
+    int64_t single_chars = 0, run_chars = 0;
     size_t plain_chars = 0;
     {
         QuietStdout quiet;
@@ -133,8 +133,8 @@ void run_comparison(benchmark::State& state, const std::string& input) {
         }
     }
     std::fclose(sink);
-    const double single_rate = single_chars / 1e6 / median(single_times);
-    const double run_rate = run_chars / 1e6 / median(run_times);
+    const double single_rate = static_cast<double>(single_chars) / 1e6 / median(single_times);
+    const double run_rate = static_cast<double>(run_chars) / 1e6 / median(run_times);
     const double plain_rate = static_cast<double>(plain_chars) / 1e6 / median(plain_times);
     state.counters["byte_MBps"] = single_rate;
     state.counters["runs_MBps"] = run_rate;

@@ -12,12 +12,12 @@
 struct DecodeResult {
     std::string stream;           // what the decoder wrote to its stream
     std::string console;          // what it printed
-    std::vector<int32_t> counts;  // the value each feed_byte returned
+    std::vector<int64_t> counts;  // the value each feed_byte returned
 };
 
 // Restarts `d` and feeds `message` one byte per call; with `limit` >= 0,
 // then calls finish.
-inline DecodeResult decode(LzhufDecoder& d, const std::vector<uint8_t>& message, int32_t limit = -1) {
+inline DecodeResult decode(LzhufDecoder& d, const std::vector<uint8_t>& message, int64_t limit = -1) {
     DecodeResult r;
     TempStream out;
     StdoutCapture console;

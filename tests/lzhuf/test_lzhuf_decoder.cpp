@@ -15,7 +15,7 @@ TEST(LzhufDecoderResume, NineBitCodeWaitsForAThirdByteOrFinish) {
         const DecodeResult r = decode(*d, start, 10);
         EXPECT_EQ(r.stream + r.console, "");
     }
-    EXPECT_EQ(decode(*d, HEADER).counts, std::vector<int32_t>(6, 0));
+    EXPECT_EQ(decode(*d, HEADER).counts, std::vector<int64_t>(6, 0));
     EXPECT_EQ(d->state, SymbolStart);
 
     DecodeResult r = decode(*d, ONE_A);
@@ -51,7 +51,7 @@ TEST(LzhufDecoderResume, ByteFedCallStopsAtFirstStoppingPointAfterItsMerge) {
     // The third stream byte completes the first 'A'; the second 'A' already
     // lies complete in the 15 pending bits, but the call has merged its byte
     // and stops at the literal.
-    EXPECT_EQ(decode(*d, message).counts, (std::vector<int32_t>{0, 0, 0, 0, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(decode(*d, message).counts, (std::vector<int64_t>{0, 0, 0, 0, 0, 0, 0, 0, 1}));
     EXPECT_EQ(d->bit_count, 15);
     EXPECT_EQ(decode(*d, message, 2).stream, "AA");
     EXPECT_EQ(decode(*d, message, 1).stream, "A") << "the limit stops finish";

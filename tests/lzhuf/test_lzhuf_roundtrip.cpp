@@ -15,10 +15,10 @@ void expect_runs_match(LzhufDecoder& d, const std::vector<uint8_t>& message, con
     TempStream out;
     StdoutCapture console;
     restart(d);
-    std::vector<std::pair<size_t, int32_t>> ends;
+    std::vector<std::pair<size_t, int64_t>> ends;
     for (size_t at = 0; at < message.size();) {
         int32_t used = 0;
-        const int32_t count = feed_bytes(d, message.data() + at, static_cast<int32_t>(std::min(run, message.size() - at)),
+        const int64_t count = feed_bytes(d, message.data() + at, static_cast<int32_t>(std::min(run, message.size() - at)),
                                          out.get(), used);
         at += static_cast<size_t>(used);
         ends.emplace_back(at, count);
@@ -48,7 +48,7 @@ void expect_round_trip(const std::string& input, LzhufDecoder& d) {
     ASSERT_LE(fed.stream.size(), at_most);
     ASSERT_TRUE(fed.stream == input.substr(0, fed.stream.size()));
     ASSERT_TRUE(fed.console == fed.stream);
-    ASSERT_EQ(fed.counts.back(), static_cast<int32_t>(fed.stream.size()));
+    ASSERT_EQ(fed.counts.back(), static_cast<int64_t>(fed.stream.size()));
     // Bytes after the stream's end, as when a block goes on past it: runs
     // must stop on the byte that completes the stream.
     std::vector<uint8_t> followed = message;
