@@ -53,11 +53,9 @@ bool is_regular_file(std::FILE* file) {
 }
 
 // The payload file is incomplete: say so and stop at once rather than go on
-// decoding into a file that no longer keeps what it is given.  A flush
-// retried now fails again with the reason, where an earlier one's errno may
-// have been overwritten since.
+// decoding into a file that no longer keeps what it is given.  It is looked
+// at right after each piece of writing, so errno still holds the reason.
 [[noreturn]] void payload_write_failed() {
-    flush_checked(payload_file);
     print_write_failure(output_name);
     std::exit(-3);
 }
