@@ -212,7 +212,7 @@ void add_message_group(CaptureBuilder& b, const std::vector<TransferMessage>& ms
         header.resize(std::min(header.size(), room));
         room -= header.size();
         body.resize(std::min(body.size(), room));
-        if (!header.empty()) {
+        if (!header.empty() && m.announced) {
             if (options.header_as_text) {
                 add_text_report(b, std::string(header.begin(), header.end()), 0);
             } else {

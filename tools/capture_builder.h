@@ -78,6 +78,7 @@ struct TransferMessage {
     int64_t flip_at = -1;         // this byte of the compressed message has its low bit flipped
     int64_t stream_length = -1;   // the stream's own length field says this (its CRC is the sender's)
     bool group_with_next = false; // build_capture announces the next message together with this one
+    bool announced = true;        // false: the transfer is sent without its "FC EM" line
 };
 
 struct CaptureOptions {

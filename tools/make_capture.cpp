@@ -17,6 +17,7 @@
 //   --length TEXT       length field of the header (default: the file's size)
 //   --block N           data bytes per block, 1..256 (default 250)
 //   --no-eot            leave out EOT and the checksum
+//   --no-header         send the transfer without its "FC EM" line
 //   --cut N             send only the first N bytes of the transfer
 //   --bad-type K        block K (from 0) gets the type byte 0x03 instead of STX
 //   --lose-block K      block K (from 0) is lost on the way
@@ -44,7 +45,7 @@ int usage() {
                  "  capture: --seed N  --report-size A:B  --noise N  --text-reports N\n"
                  "           --no-reply  --header-as-text\n"
                  "  next FILE only: --id TEXT  --title TEXT  --length TEXT  --block N\n"
-                 "           --no-eot  --cut N  --bad-type K  --lose-block K  --flip N\n"
+                 "           --no-eot  --no-header  --cut N  --bad-type K  --lose-block K  --flip N\n"
                  "           --stream-length N  --group N\n");
     return 2;
 }
@@ -102,6 +103,8 @@ int main(int argc, char** argv) {
             options.header_as_text = true;
         } else if (arg == "--no-eot") {
             next.eot = false;
+        } else if (arg == "--no-header") {
+            next.announced = false;
         } else if (!has_value) {
             return usage();
         } else if (arg == "-o") {
@@ -151,7 +154,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--stream-length" && parse_number(argv[i + 1], 0, UINT32_MAX, n)) {
             next.stream_length = n;
             ++i;
-        } else if (arg == "--group" && parse_number(argv[i + 1], 2, 16, n)) {
+        } else if (arg == "--group" && parse_number(argv[i + 1], 2, 1000, n)) {
             group_left = n;
             ++i;
         } else {

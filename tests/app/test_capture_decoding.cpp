@@ -22,13 +22,15 @@ namespace {
 const std::string STOPPING = "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n";
 const std::string NEXT_HEADER = "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n";
 
-// What a header line must yield in the payload file: an intact message its
+// What a transfer must yield in the payload file: an intact message its
 // whole text, the line that ended it and an OK check; a damaged one whatever
-// it decoded, the line that ended it and a DAMAGED check; one the capture
-// broke off (no ending) a good part of its text and no check.
+// it decoded, the line that ended it and a DAMAGED check; an announcement
+// never followed by its transfer (no ending) nothing.  Each opens with its
+// header's line, or the no-header line when it came without one.
 struct Outcome {
     std::string text, ending = COMPLETED;
     bool intact = true;
+    bool announced = true;
 };
 
 struct Capture {
@@ -50,6 +52,11 @@ void add(Capture& c, const TransferMessage& msg, const Outcome& want) {
 }
 void add(Capture& c, const TransferMessage& msg) { add(c, msg, {msg.text}); }
 
+// Where the next message's opening line stands from `from` on.
+size_t next_opening(const std::string& file, size_t from) {
+    return std::min(file.find(HEADER_FOUND, from), file.find(NO_HEADER, from));
+}
+
 // A run that ended well and left the text payloads, then each message as
 // wanted.  The console shows the same messages with only the progress lines
 // of the decoding in between.
@@ -57,18 +64,21 @@ void expect_messages(const CaptureRun& run, const Capture& c, bool console_shown
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
     const std::string& file = run.payload;
-    size_t at = file.find(HEADER_FOUND);
+    size_t at = next_opening(file, 0);
     EXPECT_TRUE(file.substr(0, at) == c.b.text_payloads);
     for (size_t i = 0; i < c.want.size(); ++i) {
         ASSERT_NE(at, std::string::npos) << "only " << i << " messages";
-        const size_t from = at + HEADER_FOUND.size();
-        at = file.find(HEADER_FOUND, from);
-        const std::string got = file.substr(from, at == std::string::npos ? at : at - from);
         const Outcome& w = c.want[i];
+        const std::string& opening = w.announced ? HEADER_FOUND : NO_HEADER;
+        EXPECT_EQ(file.compare(at, opening.size(), opening), 0) << "message " << i << " opens with the wrong line";
+        const size_t from = at + opening.size();
+        at = next_opening(file, from);
+        const std::string got = file.substr(from, at == std::string::npos ? at : at - from);
         const size_t check = got.rfind(w.ending + "### MESSAGE CHECK: DAMAGED (");
-        EXPECT_TRUE(w.intact ? got == w.text + w.ending + ok_line(w.text)
-                    : !w.ending.empty() ? check != std::string::npos && got.find("\r\n", check + w.ending.size()) + 4 == got.size()
-                                        : got.size() >= w.text.size() / 4 && w.text.starts_with(got))
+        // No ending: an announcement whose transfer never came, so nothing.
+        EXPECT_TRUE(w.ending.empty() ? got.empty()
+                    : w.intact       ? got == w.text + w.ending + ok_line(w.text)
+                                     : check != std::string::npos && got.find("\r\n", check + w.ending.size()) + 4 == got.size())
             << "message " << i << ":\n" << got;
     }
     EXPECT_EQ(at, std::string::npos) << "more messages than sent";
@@ -78,8 +88,8 @@ void expect_messages(const CaptureRun& run, const Capture& c, bool console_shown
         "\r\n\r\n### LOGICAL PACKET FOUND, LEN \\d+\r\n\r\n### LZHUF OUTPUT \\(on the fly\\):\r\n\r\n");
     const std::string& out = run.result.out;
     EXPECT_TRUE(out.starts_with(BANNER));
-    EXPECT_TRUE(std::regex_replace(out.substr(std::min(out.size(), out.find(HEADER_FOUND))), progress, "") ==
-                file.substr(std::min(file.size(), file.find(HEADER_FOUND))))
+    EXPECT_TRUE(std::regex_replace(out.substr(std::min(out.size(), next_opening(out, 0))), progress, "") ==
+                file.substr(std::min(file.size(), next_opening(file, 0))))
         << "the console's messages differ from the payload file's";
 }
 
@@ -183,12 +193,75 @@ TEST(CaptureDecoding, AnnouncedGroupsDecodeEveryMessage) {
     EXPECT_EQ(shown_lengths(expect_decoded(c).result.out), shown);
 }
 
-// What arrived before the capture breaks off is decoded, without a check line.
+// Announced groups of any size: the first sixteen waiting announcements
+// are remembered as labels, later ones are not, yet every transfer decodes
+// (those past the labels as transfers without a header).
+TEST(CaptureDecoding, GroupsOfSixteenSeventeenAndTwentyDecodeEveryMessage) {
+    Capture c = start_capture(18);
+    uint64_t seed = 300;
+    for (const size_t size : {16u, 17u, 20u}) {
+        std::vector<TransferMessage> group;
+        for (size_t i = 0; i < size; ++i) {
+            group.push_back({.text = generated_text(seed++, 120), .block_size = 60});
+            // The one taken at once, and sixteen remembered.
+            c.want.push_back({.text = group.back().text, .announced = i <= 16});
+        }
+        add_message_group(c.b, group, CaptureOptions{});
+    }
+    expect_decoded(c);
+}
+
+// The "FC EM" line is a label, not a gate: a transfer sent without one, or
+// with one too short to be seen before its start bytes, decodes whole; a
+// cut inside an announced group forgets the group's labels, and every
+// transfer after it still decodes.
+TEST(CaptureDecoding, TransfersWithoutTheirHeaderAndACutInsideAGroupDecode) {
+    Capture c = start_capture(19);
+    const TransferMessage unannounced{.text = generated_text(80, 700), .announced = false};
+    add(c, unannounced, {.text = unannounced.text, .announced = false});
+    // "FC EM X 600 0 0" CR, SOH, a length, no title, NUL "0" NUL: the F
+    // stands 21 bytes before the last start byte, so the line is complete
+    // only inside its transfer.
+    const TransferMessage short_line{.text = generated_text(81, 600), .identifier = "X", .title = ""};
+    CaptureOptions no_reply;
+    no_reply.reply_report = false;
+    add_message(c.b, short_line, no_reply);
+    c.want.push_back({.text = short_line.text, .announced = false});
+
+    // Four announced; the second transfer is cut by a fifth announcement,
+    // whose label the third transfer then wears; the fourth and the fifth
+    // transfers come without labels.
+    std::vector<TransferMessage> group;
+    for (uint64_t i = 0; i < 5; ++i) group.push_back({.text = generated_text(90 + i, 500), .block_size = 100});
+    group[4].identifier = "CUTTER000001";
+    std::vector<uint8_t> headers;
+    for (size_t i = 0; i < 4; ++i) {
+        group[i].identifier = "GROUP" + std::to_string(i) + "000000";
+        const std::vector<uint8_t> h = transfer_header(group[i]);
+        headers.insert(headers.end(), h.begin(), h.end());
+    }
+    add_binary_reports(c.b, headers);
+    add_binary_reports(c.b, transfer_body(group[0]));
+    const std::vector<uint8_t> second = transfer_body(group[1]);
+    // Nine bytes into its second block of 100: the line fits inside that block.
+    add_binary_reports(c.b, std::vector<uint8_t>(second.begin(), second.begin() + 130));
+    add_binary_reports(c.b, transfer_header(group[4]));
+    for (const size_t i : {2u, 3u, 4u}) add_binary_reports(c.b, transfer_body(group[i]));
+    c.want.push_back({group[0].text});
+    c.want.push_back({.text = "", .ending = NEXT_HEADER, .intact = false});
+    c.want.push_back({group[2].text});
+    c.want.push_back({.text = group[3].text, .announced = false});
+    c.want.push_back({.text = group[4].text, .announced = false});
+    expect_decoded(c);
+}
+
+// What arrived before the capture breaks off is decoded, then closed and
+// checked.
 TEST(CaptureDecoding, CaptureEndingInsideAMessagesPayloadSection) {
     Capture c = start_capture(16);
     TransferMessage msg{.text = generated_text(6, 1200), .block_size = 120};
     msg.cut_at = static_cast<int64_t>(transfer_header(msg).size() + transfer_body(msg).size() / 2);
-    add(c, msg, {msg.text, "", false});
+    add(c, msg, {msg.text, END_OF_CAPTURE, false});
     // The last report breaks off after the first digit of a hexadecimal pair.
     c.b.text.resize(c.b.text.size() - std::string("D\r\n###PAYLOAD_END\r\n").size());
     expect_decoded(c);
@@ -270,8 +343,8 @@ TEST(CaptureDecoding, StorageThatFailsEndsTheRunWithItsStatus) {
         std::string script, last_line;
         int status;
     } cases[] = {
-        {"ln -s /dev/full decompressed_cap.txt; exec \"$0\" cap.txt", "Unable to write file : decompressed_cap.txt\n",
-         STATUS_NO_PAYLOAD_FILE},
+        {"ln -s /dev/full decompressed_cap.txt; exec \"$0\" cap.txt",
+         "\r\nUnable to write file : decompressed_cap.txt (No space left on device)\r\n", STATUS_NO_PAYLOAD_FILE},
         // The sanitizer build's leak check needs a descriptor of its own at the end.
         {PIPED + "(ulimit -n 5; ASAN_OPTIONS=detect_leaks=0 exec \"$0\" in.txt)",
          "Unable to write temporary file in DIR/tmp (Too many open files)\n", STATUS_NO_SPILL},
@@ -285,10 +358,47 @@ TEST(CaptureDecoding, StorageThatFailsEndsTheRunWithItsStatus) {
         EXPECT_EQ(r.status, k.status) << k.script;
         EXPECT_EQ(r.err, "");
         // Said once, at the end, and no message announced before it.
-        EXPECT_EQ(r.out.find("Unable"), r.out.size() - k.last_line.size());
-        EXPECT_EQ(r.out.find(k.last_line), r.out.size() - k.last_line.size());
+        EXPECT_EQ(count_of(r.out, "Unable"), 1u);
+        EXPECT_TRUE(r.out.ends_with(k.last_line)) << r.out.substr(r.out.rfind("Unable"));
         EXPECT_EQ(r.out.find("MESSAGE COMPLETED"), std::string::npos);
     }
 }
+
+#ifdef VELK_READ_FAILURE
+// A capture that fails while it is read (a failing disk, a share that went
+// away) must not pass for one that ended: whichever read fails, the first
+// pass, the second or the temporary file's, the run stops with -7 and says
+// what failed and why.
+TEST(CaptureDecoding, ReadErrorEndsTheRunWithItsOwnStatus) {
+    const std::string capture_size = std::to_string(long_capture().b.text.size());
+    // Descriptors: 3 the capture, 4 the payload file, 5 the temporary file.
+    const std::string preload = "export ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" VELK_READ_FAILURE
+                                " VELK_FAIL_READ=";
+    const struct {
+        std::string script, last_line;
+    } cases[] = {
+        {preload + "3:5000; exec \"$0\" cap.txt", "\r\nUnable to read file : cap.txt (Input/output error)\r\n"},
+        {preload + "3:" + capture_size + "0; exec \"$0\" cap.txt",  // never: the whole capture reads
+         ""},
+        {preload + "3:$((" + capture_size + " + 5000)); exec \"$0\" cap.txt",
+         "\r\nUnable to read file : cap.txt (Input/output error)\r\n"},
+        {PIPED + "(" + preload + "5:1000; exec \"$0\" in.txt)", "(Input/output error)\r\n"},
+    };
+    for (const auto& k : cases) {
+        const ProgramResult r = run_long(k.script).result;
+        EXPECT_EQ(r.err, "");
+        if (k.last_line.empty()) {
+            EXPECT_EQ(r.status, 0);
+            continue;
+        }
+        EXPECT_EQ(r.status, STATUS_READ_FAILED) << k.script;
+        EXPECT_EQ(count_of(r.out, "Unable"), 1u);
+        EXPECT_TRUE(r.out.ends_with(k.last_line)) << r.out.substr(r.out.rfind("Unable"));
+    }
+    // The temporary file is named where it stood.
+    const ProgramResult spill = run_long(PIPED + "(" + preload + "5:1000; exec \"$0\" in.txt)").result;
+    EXPECT_NE(spill.out.find("\r\nUnable to read file : DIR/tmp/velk_spill_"), std::string::npos);
+}
+#endif
 
 }  // namespace

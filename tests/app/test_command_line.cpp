@@ -94,3 +94,27 @@ TEST(CommandLine, ArgumentChoosesTheRunAndWhereThePayloadFileGoes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Answers that could not be written are no answers; a closed standard
+// stream is never taken over by a file the run opens, so the payload file
+// never starts with the console's text.
+TEST(CommandLine, FailedAnswersAreNotSuccessAndClosedStandardStreamsStayClosed) {
+    TempDir dir;
+    for (const char* option : {"-V", "--version", "-h", "--help"}) {
+        EXPECT_EQ(run_program("/bin/sh", {"-c", "exec \"$0\" \"$1\" >/dev/full", VELK_LZH_PATH, option}, dir.path()).status,
+                  1)
+            << option;
+    }
+    const std::string report = "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n";
+    write_file(dir / "cap.txt", report);
+    for (const char* closing : {">&-", "<&- >&- 2>&-"}) {
+        const ProgramResult r =
+            run_program("/bin/sh", {"-c", std::string("exec \"$0\" cap.txt ") + closing, VELK_LZH_PATH}, dir.path());
+        EXPECT_EQ(r.status, 0) << closing;
+        EXPECT_EQ(read_file(dir / "decompressed_cap.txt"), "hello") << closing;
+    }
+}
+
+}  // namespace

@@ -20,6 +20,7 @@ inline constexpr int STATUS_NO_PAYLOAD_FILE = 253;  // -3
 inline constexpr int STATUS_NO_ORIGINAL_FILE = 252; // -4
 inline constexpr int STATUS_NO_PORT = 251;          // -5
 inline constexpr int STATUS_NO_SPILL = 250;         // -6
+inline constexpr int STATUS_READ_FAILED = 249;      // -7
 
 inline ProgramResult run_velk(const TempDir& dir, const std::vector<std::string>& args) {
     return run_program(VELK_LZH_PATH, args, dir.path());

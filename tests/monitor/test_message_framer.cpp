@@ -1,6 +1,7 @@
 // The message framer where whole captures cannot look: the byte on which a
-// header is recognised, the bound on remembered announcements, and the check
-// of every byte of a stream.
+// header or a start is recognised, the bound on remembered announcements,
+// how a transfer that gets no more bytes ends, and the check of every byte
+// of a stream.
 #include <gtest/gtest.h>
 
 #include "tests/monitor/monitor_test_support.h"
@@ -10,16 +11,109 @@
 
 namespace {
 
+const std::string START = "\r\n### START OF COMPRESSED MESSAGE FOUND\r\n";
+const std::string NEXT_HEADER = "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n";
+
 std::vector<uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
+
+std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A whole message's transfer bytes after the start bytes: blocks and EOT.
+std::vector<uint8_t> blocks_of(const std::string& text) {
+    TransferMessage msg;
+    msg.text = text;
+    std::vector<uint8_t> body = transfer_body(msg);
+    const std::vector<uint8_t> start = {0x00, 0x30, 0x00};
+    const auto at = std::search(body.begin(), body.end(), start.begin(), start.end());
+    return {at + 3, body.end()};
+}
 
 TEST(FramerHeader, RecognisedOnThe24thByteAfterItsFAndNotBefore) {
     auto m = make_machines();
-    // Start bytes and blocks before any header are ignored.
-    EXPECT_EQ(frame(*m, {0x00, 0x30, 0x00, 0x02, 0x05, 'a', 'b'}), "");
     const std::vector<uint8_t> line = bytes_of("xxFC EM ABCDEFGHIJKL 2048 900 0\r");
     EXPECT_EQ(frame(*m, line.data(), 2 + 24), "");
     EXPECT_EQ(frame(*m, &line[26], 1), HEADER_FOUND + "### UNCOMPRESSED LEN OF MESSAGE: 2048\r\n");
     EXPECT_EQ(m->payload.contents(), HEADER_FOUND);
+}
+
+// The length on an "FC EM" line is only shown: read in 64 bits, never
+// negative, kept when the line gives none.
+TEST(FramerHeader, LengthsAreReadInSixtyFourBitsAndNeverShownNegative) {
+    const struct {
+        std::string line, shown;
+    } cases[] = {
+        {"FC EM ABCDEFG 2150000003 1 0\r", "2150000003"},
+        {"FC EM  999999999999999999\r", "999999999999999999"},  // 18 digits: all the window holds
+        {"FC EM ABCDEFGHIJKL +77 1 0 ....\r", "77"},
+        {"FC EM ABCDEFGHIJKL -5 1 0 .....\r", ""},
+        {"FC EM ABCDEFGHIJKLMNOPQR 2048 0\r", ""},  // no blank in reach: the last length stays, none yet
+    };
+    for (const auto& c : cases) {
+        auto m = make_machines();
+        const std::string shown = frame(*m, bytes_of(c.line));
+        EXPECT_EQ(shown, HEADER_FOUND + (c.shown.empty() ? "" : "### UNCOMPRESSED LEN OF MESSAGE: " + c.shown + "\r\n"))
+            << c.line;
+    }
+}
+
+// The stream carries its own length and CRC, so the start bytes alone begin
+// a transfer; a byte that completes both a header line and the start bytes
+// is taken as both, the header first.
+TEST(FramerStart, StartBytesBeginATransferWithOrWithoutAHeaderOnTheSameByte) {
+    const std::string text = "Net at 1900, north to south.\r\n";
+    {
+        auto m = make_machines();
+        EXPECT_EQ(frame(*m, {0x41, 0x00, 0x30}), "");
+        EXPECT_EQ(frame(*m, {0x00}), NO_HEADER + START);
+        frame(*m, blocks_of(text));
+        EXPECT_EQ(m->payload.contents(), NO_HEADER + text + COMPLETED + ok_line(text));
+    }
+    // "FC EM" and 19 more bytes, then 00 30 00: the last 00 is both the
+    // header's 24th byte after its F and the last start byte.
+    const std::vector<uint8_t> line = bytes_of("FC EM ABCDEFGHIJKL 30 0 0") + std::vector<uint8_t>{0x00};
+    ASSERT_EQ(line.size(), 26u);
+    std::vector<uint8_t> both = line;
+    both[22] = 0x00, both[23] = 0x30, both[24] = 0x00;
+    both.pop_back();
+    for (FramerState before : {SeekHeader, SeekStart}) {
+        auto m = make_machines();
+        if (before == SeekStart) frame(*m, bytes_of("FC EM ABCDEFGHIJKL 11 0 0 ....."));
+        ASSERT_EQ(m->framer.state, before);
+        const std::string shown = frame(*m, both);
+        EXPECT_TRUE(shown.ends_with(START)) << shown;
+        EXPECT_EQ(m->framer.state, SkipTypeByte);
+        // Awaited already, the new header waits its turn behind the transfer.
+        EXPECT_EQ(m->framer.remembered_count, before == SeekStart ? 1 : 0);
+        frame(*m, blocks_of(text));
+        EXPECT_EQ(count_of(m->payload.contents(), ok_line(text)), 1u);
+    }
+}
+
+// A header line shorter than the look-back completes after its own
+// transfer's start: it is that transfer's header, seen late, and ignored.
+// One whose F stood after the start cuts the transfer.
+TEST(FramerStart, LateHeaderOfItsOwnTransferIsIgnoredALaterOneCutsIt) {
+    const std::string text = sample_text(3, 600);
+    // A line, SOH, a header length and an empty title, then the start; and
+    // "FC EM" right before the start, as close as an F can stand to it.
+    for (const std::string& before_start : {std::string("FC EM A 600 0\r\x01\x02"), std::string("FC EM")}) {
+        auto m = make_machines();
+        frame(*m, bytes_of(before_start) + std::vector<uint8_t>{0x00, 0x30, 0x00} + blocks_of(text));
+        EXPECT_EQ(m->payload.contents(), NO_HEADER + text + COMPLETED + ok_line(text)) << before_start;
+    }
+
+    // The first F that can follow the start and still leave the transfer
+    // under way is the block's length byte: its line cuts the transfer.
+    auto cut = make_machines();
+    frame(*cut, std::vector<uint8_t>{0x00, 0x30, 0x00, 0x02} + bytes_of("FC EM ABCDEFGHIJKL 30 0 0 ..."));
+    const std::string cut_file = cut->payload.contents();
+    EXPECT_TRUE(cut_file.starts_with(NO_HEADER)) << cut_file;
+    EXPECT_NE(cut_file.find(NEXT_HEADER + "### MESSAGE CHECK: DAMAGED ("), std::string::npos) << cut_file;
+    EXPECT_TRUE(cut_file.ends_with(HEADER_FOUND)) << cut_file;
+    EXPECT_EQ(cut->framer.state, SeekStart);
 }
 
 // Announcements that arrive while a transfer is awaited are remembered,
@@ -31,24 +125,80 @@ TEST(FramerHeader, AtMostSixteenAnnouncementsAreRemembered) {
     frame(*m, bytes_of(lines));
     EXPECT_EQ(m->framer.remembered_count, MAX_REMEMBERED_HEADERS);
     EXPECT_EQ(m->framer.remembered[0].length, 101);
+    EXPECT_EQ(m->framer.remembered[MAX_REMEMBERED_HEADERS - 1].length, 116);
     restart(m->framer);
     EXPECT_EQ(m->framer.remembered_count, 0);
 }
 
+// A transfer that gets no more bytes: what arrived is recovered, then the
+// closing line and the check; after a pause or a lost port the next
+// announcement is taken, at the end of a capture or a run nothing follows.
+// An announcement still awaited has had no byte: nothing to close.
+TEST(FramerAbandon, TransferUnderWayGetsClosingAndCheckAnAwaitedOneStays) {
+    const std::string text = sample_text(5, 900);
+    const std::vector<uint8_t> blocks = blocks_of(text);
+    const std::vector<uint8_t> half(blocks.begin(), blocks.begin() + 120);
+    const struct {
+        TransferEnd why;
+        std::string closing;
+        bool next_taken;
+    } cases[] = {
+        {SilenceTimeout, "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n", true},
+        {PortLost, "\r\n###====== STOPPING LZHUF DECOMPRESSION: PORT LOST ======###\r\n", true},
+        {EndOfCapture, "\r\n###====== STOPPING LZHUF DECOMPRESSION: END OF CAPTURE ======###\r\n", false},
+        {RunStopped, "\r\n###====== STOPPING LZHUF DECOMPRESSION: RUN STOPPED ======###\r\n", false},
+    };
+    for (const auto& c : cases) {
+        auto m = make_machines();
+        frame(*m, bytes_of("FC EM ABCDEFGHIJKL 900 0 0 ..FC EM ABCDEFGHIJKL 1 0 0 ...\x01\x02") +
+                      std::vector<uint8_t>{0x00, 0x30, 0x00} + half);
+        ASSERT_TRUE(transfer_under_way(m->framer));
+        const std::string before = m->payload.contents();
+        StdoutCapture out;
+        abandon_transfer(m->framer, m->decoder, m->payload_file, c.why);
+        const std::string shown = out.stop();
+        const std::string added = m->payload.contents().substr(before.size());
+        // What arrived comes out, the pending bits included.
+        const size_t closing = added.find(c.closing);
+        ASSERT_NE(closing, std::string::npos) << c.closing;
+        const std::string decoded = before.substr(HEADER_FOUND.size()) + added.substr(0, closing);
+        EXPECT_TRUE(decoded.size() > 100 && text.starts_with(decoded)) << decoded;
+        EXPECT_NE(added.find("### MESSAGE CHECK: DAMAGED (", closing), std::string::npos);
+        EXPECT_EQ(added.ends_with(HEADER_FOUND), c.next_taken) << added;
+        EXPECT_EQ(m->framer.state, c.next_taken ? SeekStart : SeekHeader);
+        EXPECT_EQ(shown.substr(0, added.size()), added);
+        // Nothing under way any more: a second end changes nothing.
+        const std::string settled = m->payload.contents();
+        abandon_transfer(m->framer, m->decoder, m->payload_file, c.why);
+        EXPECT_EQ(m->payload.contents(), settled);
+        EXPECT_EQ(m->framer.remembered_count, 0);
+    }
+}
+
 // Monitoring misses and mangles frames: a flipped bit in any byte of the
-// stream, its CRC and length included, never passes as OK.
-TEST(FramerCheck, AFlippedBitInAnyByteOfTheStreamIsDamaged) {
+// stream, its CRC and length included, never passes as OK; nor does a
+// stream cut inside its six header bytes, whatever those bytes are.
+TEST(FramerCheck, AFlippedBitOrAHeaderCutShortIsNeverOk) {
     TransferMessage msg;
     msg.text = sample_text(8, 160);
     const int64_t size = static_cast<int64_t>(compressed_message(msg).size());
     for (msg.flip_at = -1; msg.flip_at < size; ++msg.flip_at) {
         auto m = make_machines();
-        std::vector<uint8_t> payload = transfer_header(msg);
-        const std::vector<uint8_t> body = transfer_body(msg);
-        payload.insert(payload.end(), body.begin(), body.end());
-        frame(*m, payload);
+        frame(*m, transfer_header(msg) + transfer_body(msg));
         const std::string verdict = msg.flip_at < 0 ? "### MESSAGE CHECK: OK (" : "### MESSAGE CHECK: DAMAGED (";
         EXPECT_NE(m->payload.contents().find(verdict), std::string::npos) << msg.flip_at;
+    }
+    // Six zero bytes are a whole, empty, intact stream; fewer never are.
+    for (const uint8_t fill : {uint8_t{0x00}, uint8_t{0x5A}, uint8_t{0xFF}}) {
+        for (uint8_t cut = 1; cut <= 6; ++cut) {
+            auto m = make_machines();
+            std::vector<uint8_t> stream(cut, fill);
+            frame(*m, std::vector<uint8_t>{0x00, 0x30, 0x00, 0x02, cut} + stream + std::vector<uint8_t>{0x04, 0x00});
+            const bool whole_empty = cut == 6 && fill == 0x00;
+            EXPECT_NE(m->payload.contents().find(whole_empty ? "CHECK: OK (0 OF 0" : "CHECK: DAMAGED ("),
+                      std::string::npos)
+                << int{fill} << " cut " << int{cut};
+        }
     }
 }
 

@@ -14,6 +14,9 @@
 inline const std::string HEADER_FOUND =
     "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
 inline const std::string COMPLETED = "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
+inline const std::string NO_HEADER = "\r\n\r\n###====== NO <FC EM> HEADER, STARTING LZHUF DECOMPRESSION ======###\r\n";
+inline const std::string END_OF_CAPTURE =
+    "\r\n###====== STOPPING LZHUF DECOMPRESSION: END OF CAPTURE ======###\r\n";
 
 // How often `part` occurs in `text`.
 inline size_t count_of(const std::string& text, const std::string& part) {

@@ -1,0 +1,124 @@
+// The stream's own length bounds what the decoder writes: a match that
+// crosses it is cut there, whichever engine decodes it, and counts beyond
+// 32 bits come out whole.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "tests/lzhuf/decode_helpers.h"
+
+namespace {
+
+// The same message fed in runs of `run` bytes (0: one byte per call), with
+// the count after every call; finish follows when `finish_after`.
+DecodeResult decode_in_runs(LzhufDecoder& d, const std::vector<uint8_t>& message, size_t run, bool finish_after) {
+    DecodeResult r;
+    TempStream out;
+    StdoutCapture console;
+    restart(d);
+    for (size_t at = 0; at < message.size();) {
+        if (run == 0) {
+            r.counts.push_back(feed_byte(d, message[at++], out.get()));
+            continue;
+        }
+        int32_t used = 0;
+        const size_t piece = std::min(run, message.size() - at);
+        r.counts.push_back(feed_bytes(d, message.data() + at, static_cast<int32_t>(piece), out.get(), used));
+        at += static_cast<size_t>(used);
+    }
+    if (finish_after) finish(d, out.get(), stream_length_limit(d));
+    r.console = console.stop();
+    r.stream = out.contents();
+    return r;
+}
+
+// "ABC", a 60-character match, then literals: a damaged length field may
+// end the message anywhere in it, the match included.
+TEST(LzhufStreamLength, NothingIsWrittenPastTheStreamsOwnLength) {
+    LzhufEncoder e{};
+    encoder_start(e);
+    for (const char c : std::string("ABC")) encode_literal(e, static_cast<uint8_t>(c));
+    encode_match(e, 60, 2);
+    for (const char c : std::string("xyz")) encode_literal(e, static_cast<uint8_t>(c));
+    std::string whole = "ABC";
+    for (int k = 0; k < 60; ++k) whole += whole[static_cast<size_t>(k)];
+    whole += "xyz";
+    std::vector<uint8_t> bits = encoder_bytes(e);
+    bits.insert(bits.end(), 300, 0xA5);  // a block going on past the stream
+
+    for (const uint32_t length : {0u, 2u, 3u, 4u, 10u, 62u, 63u, 64u, 66u}) {
+        const std::vector<uint8_t> message = wrap_message(bits, length);
+        auto d = new_decoder();
+        const DecodeResult by_byte = decode_in_runs(*d, message, 0, false);
+        EXPECT_LE(by_byte.counts.back(), static_cast<int64_t>(length));
+        EXPECT_TRUE(whole.starts_with(by_byte.stream));
+        for (const size_t run : {size_t{0}, size_t{2}, size_t{7}, size_t{256}}) {
+            const DecodeResult r = decode_in_runs(*d, message, run, true);
+            EXPECT_EQ(r.stream, whole.substr(0, length)) << length << " in runs of " << run;
+            EXPECT_EQ(d->output_count, static_cast<int64_t>(length));
+            EXPECT_TRUE(stream_check(*d).intact) << length;
+            for (const int64_t count : r.counts) EXPECT_LE(count, static_cast<int64_t>(length));
+        }
+    }
+}
+
+// Standard output to the null device while a decoder writes gigabytes.
+class ConsoleToNull {
+public:
+    ConsoleToNull() {
+        std::fflush(stdout);
+        saved_ = dup(STDOUT_FILENO);
+        const int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, STDOUT_FILENO);
+        close(null_fd);
+    }
+    ~ConsoleToNull() {
+        std::fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+// 2^31 + 7 characters, a literal and then matches of 60 repeating it: more
+// than a signed 32-bit count holds, intact, and counted to the character.
+TEST(LzhufStreamLength, StreamBeyondTwoToTheThirtyOneIsCountedWholeAndOk) {
+    constexpr uint64_t LENGTH = (uint64_t{1} << 31) + 7;
+    LzhufEncoder e{};
+    encoder_start(e);
+    encode_literal(e, 'A');
+    while (e.char_count + 60 <= LENGTH) encode_match(e, 60, 0);
+    encode_match(e, static_cast<int32_t>(LENGTH - e.char_count), 0);
+    const std::vector<uint8_t> message = wrap_message(encoder_bytes(e), static_cast<uint32_t>(LENGTH));
+
+    auto d = new_decoder();
+    std::FILE* null_stream = std::fopen("/dev/null", "wb");
+    ASSERT_NE(null_stream, nullptr);
+    {
+        ConsoleToNull quiet;
+        restart(*d);
+        for (size_t at = 0; at < message.size();) {
+            int32_t used = 0;
+            feed_bytes(*d, message.data() + at, static_cast<int32_t>(std::min<size_t>(250, message.size() - at)),
+                       null_stream, used);
+            at += static_cast<size_t>(used);
+        }
+        finish(*d, null_stream, stream_length_limit(*d));
+    }
+    std::fclose(null_stream);
+    char line[CHECK_LINE_SIZE];
+    format_check_line(stream_check(*d), line);
+    const uint16_t crc = static_cast<uint16_t>(message[0] | message[1] << 8);
+    char want[CHECK_LINE_SIZE];
+    std::snprintf(want, sizeof want, "### MESSAGE CHECK: OK (2147483655 OF 2147483655 CHARACTERS, CRC %04X, SENT %04X)",
+                  unsigned{crc}, unsigned{crc});
+    EXPECT_STREQ(line, want);
+    EXPECT_EQ(d->text_ring[(d->write_pos - 1) & RING_MASK], 'A');
+}
+
+}  // namespace
