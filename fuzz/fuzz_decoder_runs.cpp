@@ -45,10 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int32_t want = static_cast<int32_t>(1 + rng() % longest_run);
         const int32_t count = want < total - at ? want : total - at;
         int32_t used = 0;
-        const int32_t run_count = feed_bytes(by_run, stream.data() + at, count, b.stream, used);
+        const int64_t run_count = feed_bytes(by_run, stream.data() + at, count, b.stream, used);
         check(used >= 1 && used <= count);
         // One by one, the run must stop after the same byte with the same count.
-        int32_t byte_count = 0;
+        int64_t byte_count = 0;
         for (int32_t k = 0; k < used; ++k) {
             byte_count = feed_byte(by_byte, stream[static_cast<size_t>(at + k)], a.stream);
             check(k == used - 1 || !stream_complete(by_byte));
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(same_text(a, b));
         at += used;
     }
-    const int32_t limit = static_cast<int32_t>(rng() % 70000);
+    const int64_t limit = static_cast<int64_t>(rng() % 70000);
     check(finish(by_byte, a.stream, limit) == finish(by_run, b.stream, limit));
     check(same_text(a, b));
     return 0;
