@@ -40,6 +40,17 @@ faults=(
   "port_cooked|platform/posix_comm.cpp|s/    cfmakeraw\(&tio\);\n//|the port's line discipline left as it was (echo, CR to LF)"
   "quit_restore|platform/console_keys_posix.cpp|s/(const int saved_errno = errno;\n)    console_keys_restore\(\);\n/\$1/|the terminal left in key mode when SIGQUIT ends the run"
   "eof_is_key|platform/console_keys_posix.cpp|s/if \(got == 0 \x7c\x7c /if (got == 0) stream_byte_seen = true;\n    if (got == 0 \x7c\x7c /|the end of standard input taken as a key"
+  "no_header_gate|monitor/message_framer.cpp|s/    if \(!start_bytes_completed\(ring\)\) return;\n    announce\(payload_file, NO_HEADER\);/    return;\n    announce(payload_file, NO_HEADER);/|start bytes without an announcement ignored, as when the header was a gate"
+  "late_header_cuts|monitor/message_framer.cpp|s/f\.since_start < HEADER_LOOK_BACK - 1;/f.since_start < 0;/|a transfer's own late header taken as a cut"
+  "late_header_short|monitor/message_framer.cpp|s/f\.since_start < HEADER_LOOK_BACK - 1;/f.since_start < 16;/|the late-header window too short to reach a header that ends right before the start"
+  "abandon_forgets|monitor/message_framer.cpp|s/        framer\.state = SeekHeader;\n        after_message\(framer, payload_file\);/        restart(framer);/|a timeout or a lost port forgetting the announcements behind the transfer"
+  "match_not_cut|lzhuf/byte_steps.cpp|s/if \(limit - produced < static_cast<int64_t>\(length\)\) length =/if (false) length =/|a match that crosses the stream's length copied whole"
+  "count_32bit|lzhuf/lzhuf_decoder.h|s/    int64_t output_count;/    int32_t output_count;/|the decoder's count in 32 bits"
+  "read_error_is_end|app/capture_run.cpp|s/if \(std::ferror\(capture_file\)\) read_failed\(argument\);/(void)argument;/|a read error of the capture taken as its end"
+  "std_fds_reused|app/standard_streams.cpp|s/if \(fcntl\(fd, F_GETFD\) != -1\) continue;/continue;/|closed standard descriptors left for files to take"
+  "watchdog_any_state|app/live_run.cpp|s/watchdog_pass\(silence_watchdog, transfer_under_way\(message_framer\)\)/watchdog_pass(silence_watchdog, message_framer.state != SeekHeader)/|the watchdog giving up an announced message whose transfer has not begun"
+  "lost_port_forgets|app/port_recovery.cpp|s/    abandon_transfer\(message_framer, lzhuf_decoder, payload_file, PortLost\);/    restart(message_framer);/|a lost port forgetting an awaited announcement and closing no transfer"
+  "settle_unlogged|app/live_run.cpp|s/        start_heard \+= byte_count;\n/        start_heard += byte_count;\n        if (echo == Echoed) return true;\n/|what arrives during the start commands shown but neither logged nor decoded"
 )
 
 usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
