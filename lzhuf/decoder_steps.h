@@ -30,12 +30,13 @@ int64_t drain(LzhufDecoder& d, std::FILE* out, int64_t limit);
 int64_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t limit,
                    int32_t& used);
 
-// More characters than one call can produce: before it merges its byte a
+// The most characters one call can produce: before it merges its byte a
 // call takes at most 8 pending bits (at most 8 literals: no whole match fits
-// in 8 bits), after it at most one step (a match of 60).  A run engine given
-// a limit this far below the stream's length stops where the byte engine,
-// which alone cuts at the length, can take over.
-inline constexpr int64_t LIMIT_MARGIN = 128;
+// in 8 bits), after it at most one more step (a match of 60).  A run engine
+// given a limit this far below the stream's length stops after a call that
+// stays below the length, where the byte engine, which alone cuts at the
+// length, takes over.
+inline constexpr int64_t LIMIT_MARGIN = 8 + 60;
 
 // Characters wait in the text ring, where they are stored anyway, and leave
 // for the console and then the payload stream a piece at a time: a stream
