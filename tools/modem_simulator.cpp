@@ -5,6 +5,8 @@
 // the first line of standard output, and linking it to a given path), answers
 // every command line with a short echo, sends the monitor text of a capture
 // file after "velk Start\r" at the line rate, and stops on "velk Stop\r".
+// As a modem left monitoring (by a crashed run, a reset adapter or another
+// program) it sends its monitor text from the start instead, commands or not.
 // It always ends: on "velk Stop\r", at its time limit, or on a signal.
 // It can also take its port away for a while and bring a new one up under
 // the same link, as an unplugged USB adapter does.
@@ -16,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -33,19 +37,27 @@ using Clock = std::chrono::steady_clock;
 constexpr double LINE_RATE = 115200.0 / 10.0;  // characters a second: 8N1 is 10 bits each
 constexpr size_t MAX_LINE = 256;
 
+// A stretch of silence in the monitor text: after the first `after` bytes.
+struct Pause {
+    size_t after;
+    long long ms;
+};
+
 struct Options {
     const char* capture = nullptr;
     const char* link = nullptr;
     const char* record = nullptr;
+    const char* record_sent = nullptr;
     double rate = LINE_RATE;  // 0: as fast as the reader takes it
-    long long pause_after = -1;
-    long long pause_ms = 0;
+    std::vector<Pause> pauses;  // in the order of the capture
     long long start_delay_ms = 0;
     long long vanish_after = -1;
     long long vanish_ms = 0;
     double time_limit = 120.0;
     bool keep_running = false;
     bool quiet = false;
+    bool monitoring = false;  // monitor text from the start, not from "velk Start\r"
+    bool silent = false;      // no command is answered
 };
 
 volatile std::sig_atomic_t signalled = 0;
@@ -66,10 +78,12 @@ void usage(std::FILE* out) {
                  "                     a build whose device prefix is DIR/ttyS to see it as COM3;\n"
                  "                     an existing link there is replaced; removed at the end\n"
                  "  --record FILE      write every byte received to FILE (created anew)\n"
+                 "  --record-sent FILE write every byte sent (replies and monitor text) to FILE\n"
                  "  --rate CPS         characters a second (default 11520: 115200 baud at 10 bits\n"
                  "                     a character); 0 sends as fast as the reader takes them\n"
                  "  --pause-after N    after the first N bytes of the capture, send nothing...\n"
-                 "  --pause-ms MS      ...for MS milliseconds, then go on\n"
+                 "  --pause-ms MS      ...for MS milliseconds, then go on; the pair may be given\n"
+                 "                     more than once, for pauses at several points\n"
                  "  --start-delay MS   after \"velk Start\\r\" wait MS milliseconds before the first\n"
                  "                     byte of monitor text (default 0: it follows the reply to\n"
                  "                     \"velk Start\\r\" at once)\n"
@@ -80,6 +94,11 @@ void usage(std::FILE* out) {
                  "                     link; its \"velk Start\\r\" goes on with the rest of the capture\n"
                  "  --time-limit SEC   end after SEC seconds whatever happens (default 120,\n"
                  "                     at most 3600)\n"
+                 "  --monitoring       act as a modem that was left monitoring: send the monitor\n"
+                 "                     text from the start (and at once again after vanishing),\n"
+                 "                     whatever the commands; replies wait for the end of the\n"
+                 "                     report being sent, so they never land inside one\n"
+                 "  --silent           answer no command (a modem switched off or not there)\n"
                  "  --keep-running     after \"velk Stop\\r\" wait for the next \"velk Start\\r\" (which\n"
                  "                     sends the capture again from its start) instead of ending\n"
                  "  --quiet            no progress lines on standard error\n"
@@ -108,8 +127,8 @@ int parse_options(int argc, char** argv, Options& o) {
             o.keep_running = true;
             continue;
         }
-        if (arg == "--quiet") {
-            o.quiet = true;
+        if (arg == "--quiet" || arg == "--monitoring" || arg == "--silent") {
+            (arg == "--quiet" ? o.quiet : arg == "--monitoring" ? o.monitoring : o.silent) = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -124,12 +143,14 @@ int parse_options(int argc, char** argv, Options& o) {
             o.link = value;
         } else if (arg == "--record") {
             o.record = value;
+        } else if (arg == "--record-sent") {
+            o.record_sent = value;
         } else if (arg == "--rate" && parse_number(value, 0, 1e9, number)) {
             o.rate = number;
         } else if (arg == "--pause-after" && parse_number(value, 0, 1e15, number)) {
-            o.pause_after = static_cast<long long>(number);
-        } else if (arg == "--pause-ms" && parse_number(value, 0, 3.6e6, number)) {
-            o.pause_ms = static_cast<long long>(number);
+            o.pauses.push_back({static_cast<size_t>(number), 0});
+        } else if (arg == "--pause-ms" && !o.pauses.empty() && parse_number(value, 0, 3.6e6, number)) {
+            o.pauses.back().ms = static_cast<long long>(number);
         } else if (arg == "--start-delay" && parse_number(value, 0, 3.6e6, number)) {
             o.start_delay_ms = static_cast<long long>(number);
         } else if (arg == "--vanish-after" && parse_number(value, 0, 1e15, number)) {
@@ -143,7 +164,39 @@ int parse_options(int argc, char** argv, Options& o) {
             return 1;
         }
     }
+    std::sort(o.pauses.begin(), o.pauses.end(), [](const Pause& a, const Pause& b) { return a.after < b.after; });
     return 0;
+}
+
+// Where a reply may go into monitor text that is flowing: at the start, at
+// the end, and after each line outside a report (a report runs from its
+// "TYPE:"/"LEN:" line to its "###PAYLOAD_END" line), so that a reply never
+// damages a report.
+std::vector<size_t> report_breaks(const std::string& text) {
+    std::vector<size_t> breaks{0};
+    bool inside = false;
+    for (size_t begin = 0, end = 0; begin < text.size(); begin = end) {
+        end = text.find('\n', begin);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::string_view line(text.data() + begin, end - begin);
+        if (line.find("###PAYLOAD_END") != line.npos) {
+            inside = false;
+        } else if (line.find("TYPE: ") != line.npos || line.find("LEN: ") != line.npos) {
+            inside = true;
+        }
+        if (!inside || end == text.size()) breaks.push_back(end);
+    }
+    return breaks;
+}
+
+void write_all(int fd, const char* data, size_t size) {
+    size_t done = 0;
+    while (fd >= 0 && done < size) {
+        const ssize_t put = write(fd, data + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        done += static_cast<size_t>(put);
+    }
 }
 
 bool read_file(const char* name, std::string& data) {
@@ -162,7 +215,9 @@ struct Simulator {
     int master = -1;
     int slave = -1;  // held so the pair lives while no reader has it open
     int record = -1;
+    int record_sent = -1;
     std::string slave_path;
+    std::vector<size_t> breaks;  // report_breaks of the capture
 
     std::string line;         // command line being received; longer ones are cut
     std::string reply;        // waiting to be written, ahead of monitor text
@@ -170,7 +225,7 @@ struct Simulator {
     size_t sent = 0;          // capture bytes written
     Clock::time_point send_start;
     Clock::duration paused_for{};
-    bool pause_done = false;
+    size_t pauses_done = 0;
     bool pausing = false;
     Clock::time_point pause_end;
     bool capture_done_told = false;
@@ -184,8 +239,15 @@ struct Simulator {
         if (!opt.quiet) std::fprintf(stderr, "modem_simulator: %s\n", what);
     }
 
+    // A reply goes out at once, except into monitor text that is flowing:
+    // there it waits for the end of the report being sent.
+    bool reply_may_go() const {
+        return !opt.monitoring || !sending || std::binary_search(breaks.begin(), breaks.end(), sent);
+    }
+
     // Monitor bytes that may be on the line by now: the line rate, less any
-    // pause, and never past the pause point before the pause has been made.
+    // pause, and never past the pause point before the pause has been made,
+    // nor past the end of a report while a reply waits for it.
     size_t capture_due(Clock::time_point now) const {
         if (now < send_start) return std::min(sent, capture.size());  // still within the start delay
         size_t due = capture.size();
@@ -194,8 +256,10 @@ struct Simulator {
             const double chars = seconds * opt.rate;
             if (chars < static_cast<double>(due)) due = chars > 0 ? static_cast<size_t>(chars) : 0;
         }
-        if (opt.pause_after >= 0 && !pause_done) {
-            due = std::min(due, static_cast<size_t>(opt.pause_after));
+        if (pauses_done < opt.pauses.size()) due = std::min(due, opt.pauses[pauses_done].after);
+        if (!reply.empty()) {
+            const auto next_break = std::upper_bound(breaks.begin(), breaks.end(), sent);
+            if (next_break != breaks.end()) due = std::min(due, *next_break);
         }
         if (opt.vanish_after >= 0 && !vanish_done) {
             due = std::min(due, static_cast<size_t>(opt.vanish_after));
@@ -203,27 +267,36 @@ struct Simulator {
         return due;
     }
 
+    // Monitor text from byte `sent` on, at the line rate from `from` on.
+    void send_from(Clock::time_point from) {
+        sending = true;
+        send_start = from;
+        if (opt.rate > 0) {
+            send_start += paused_for - std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(static_cast<double>(sent) / opt.rate));
+        }
+    }
+
+    // From the first byte of the capture.
+    void send_anew(Clock::time_point from) {
+        sent = 0;
+        paused_for = {};
+        pauses_done = 0;
+        pausing = capture_done_told = false;
+        send_from(from);
+    }
+
     void command(const std::string& text) {
         if (text.empty()) return;
-        reply += text + "\r\nOK\r\n";
+        if (!opt.silent) reply += text + "\r\nOK\r\n";
         if (text == "velk Start") {
+            // The line rate counts from the end of the start delay.
+            const Clock::time_point from = Clock::now() + std::chrono::milliseconds(opt.start_delay_ms);
             if (!sending && vanish_done && sent < capture.size()) {
-                // Back after vanishing: the rest of the capture, at the line
-                // rate from the end of the start delay.
-                sending = true;
-                send_start = Clock::now() + std::chrono::milliseconds(opt.start_delay_ms);
-                if (opt.rate > 0) {
-                    send_start += paused_for - std::chrono::duration_cast<Clock::duration>(
-                                                   std::chrono::duration<double>(static_cast<double>(sent) / opt.rate));
-                }
+                send_from(from);
                 note("start again: sending the rest of the monitor text");
             } else if (!sending) {
-                sending = true;
-                sent = 0;
-                // The line rate counts from the end of the start delay.
-                send_start = Clock::now() + std::chrono::milliseconds(opt.start_delay_ms);
-                paused_for = {};
-                pause_done = pausing = capture_done_told = false;
+                send_anew(from);
                 note("start: sending monitor text");
             }
         } else if (text == "velk Stop") {
@@ -234,15 +307,7 @@ struct Simulator {
     }
 
     void received(const char* data, size_t size) {
-        if (record >= 0) {
-            size_t done = 0;
-            while (done < size) {
-                const ssize_t put = write(record, data + done, size - done);
-                if (put < 0 && errno == EINTR) continue;
-                if (put <= 0) break;
-                done += static_cast<size_t>(put);
-            }
-        }
+        write_all(record, data, size);
         for (size_t i = 0; i < size; ++i) {
             const char c = data[i];
             if (c == '\r') {
@@ -255,36 +320,39 @@ struct Simulator {
     }
 
     // Writes what it can without waiting; false when the line is full.
+    // One write to the line, recorded if it is to be; how much went.
+    ssize_t put_on_line(const char* data, size_t size, Clock::time_point now) {
+        const ssize_t put = write(master, data, size);
+        if (put > 0) {
+            write_all(record_sent, data, static_cast<size_t>(put));
+            last_write = now;
+        }
+        return put;
+    }
+
     bool send_some(Clock::time_point now) {
-        if (!reply.empty()) {
-            const ssize_t put = write(master, reply.data(), reply.size());
-            if (put > 0) {
-                reply.erase(0, static_cast<size_t>(put));
-                last_write = now;
-            }
+        if (!reply.empty() && reply_may_go()) {
+            const ssize_t put = put_on_line(reply.data(), reply.size(), now);
+            if (put > 0) reply.erase(0, static_cast<size_t>(put));
             return put > 0 || errno != EAGAIN;
         }
         if (!sending) return true;
         if (pausing) {
             if (now < pause_end) return true;
             pausing = false;
-            pause_done = true;
-            paused_for += std::chrono::milliseconds(opt.pause_ms);
+            paused_for += std::chrono::milliseconds(opt.pauses[pauses_done++].ms);
             note("pause over");
         }
         const size_t due = capture_due(now);
         if (sent < due) {
-            const ssize_t put = write(master, capture.data() + sent, due - sent);
-            if (put > 0) {
-                sent += static_cast<size_t>(put);
-                last_write = now;
-            }
+            const ssize_t put = put_on_line(capture.data() + sent, due - sent, now);
+            if (put > 0) sent += static_cast<size_t>(put);
             if (put <= 0) return errno != EAGAIN;
         }
-        if (opt.pause_after >= 0 && !pause_done && !pausing && sent == static_cast<size_t>(opt.pause_after) &&
+        if (pauses_done < opt.pauses.size() && !pausing && sent == opt.pauses[pauses_done].after &&
             sent < capture.size()) {
             pausing = true;
-            pause_end = now + std::chrono::milliseconds(opt.pause_ms);
+            pause_end = now + std::chrono::milliseconds(opt.pauses[pauses_done].ms);
             // The pause counts from here; bytes that were due during it must
             // not pour out at its end.
             note("pausing");
@@ -303,7 +371,7 @@ struct Simulator {
     // once it has moved them to its input queue, a little after the write.
     bool vanish_due(Clock::time_point now) const {
         if (!sending || vanish_done || opt.vanish_after < 0 || sent != static_cast<size_t>(opt.vanish_after) ||
-            !reply.empty() || now - last_write < std::chrono::milliseconds(200)) {
+            (!reply.empty() && reply_may_go()) || now - last_write < std::chrono::milliseconds(200)) {
             return false;
         }
         int waiting = 0;
@@ -353,6 +421,9 @@ bool come_back(Simulator& s) {
     if (!open_pair(s) || (s.opt.link && !make_link(s.opt.link, s.slave_path))) return false;
     s.vanished = false;
     s.note("back");
+    // A modem that was monitoring goes on with it when its adapter returns,
+    // before it is told anything.
+    if (s.opt.monitoring) s.send_from(Clock::now());
     return true;
 }
 
@@ -436,12 +507,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "modem_simulator: cannot read %s\n", s.opt.capture);
         return 1;
     }
-    if (s.opt.record) {
-        s.record = open(s.opt.record, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (s.record < 0) {
-            std::fprintf(stderr, "modem_simulator: cannot create %s\n", s.opt.record);
+    for (auto [name, fd] : {std::pair{s.opt.record, &s.record}, std::pair{s.opt.record_sent, &s.record_sent}}) {
+        if (!name) continue;
+        *fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (*fd < 0) {
+            std::fprintf(stderr, "modem_simulator: cannot create %s\n", name);
             return 1;
         }
+    }
+    if (s.opt.monitoring) {
+        s.breaks = report_breaks(s.capture);
+        s.send_anew(Clock::now());
     }
     if (!open_pair(s)) {
         std::fprintf(stderr, "modem_simulator: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
@@ -461,6 +537,7 @@ int main(int argc, char** argv) {
     const int status = run(s);
     if (s.opt.link) remove_link(s.opt.link, s.slave_path);
     if (s.record >= 0) close(s.record);
+    if (s.record_sent >= 0) close(s.record_sent);
     if (s.master >= 0) close(s.master);
     if (s.slave >= 0) close(s.slave);
     return status;
