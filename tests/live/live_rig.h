@@ -33,6 +33,11 @@ inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
 inline const std::string LOST = "\r\n### PORT COM3 LOST, WAITING FOR IT TO RETURN...\r\n";
 inline const std::string BACK = "\r\n### PORT COM3 IS BACK, STARTING THE MODEM AGAIN\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
+inline const std::string NO_REPLY = "\r\n### NO REPLY FROM THE MODEM ON COM3: IS IT CONNECTED AND SWITCHED ON?\r\n";
+// The lines that close a transfer given up on, before its check line.
+inline const std::string TIMEOUT = "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
+inline const std::string PORT_LOST = "\r\n###====== STOPPING LZHUF DECOMPRESSION: PORT LOST ======###\r\n";
+inline const std::string RUN_STOPPED = "\r\n###====== STOPPING LZHUF DECOMPRESSION: RUN STOPPED ======###\r\n";
 
 // The console up to the opened port `com`.
 inline std::string opened(int com) {
@@ -46,6 +51,11 @@ inline std::string start_commands(int mode) {
     return "\rvelk mode " + std::to_string(mode) + "\rvelk V 1\rvelk H 1\rvelk P 0\rvelk Start\r";
 }
 inline std::string all_commands(int mode) { return start_commands(mode) + "velk Stop\r"; }
+// The simulator's replies to start_commands(mode).
+inline std::string replies(int mode) {
+    return "velk mode " + std::to_string(mode) + "\r\nOK\r\nvelk V 1\r\nOK\r\nvelk H 1\r\nOK\r\nvelk P 0\r\nOK\r\n" +
+           START_REPLY;
+}
 
 inline TransferMessage message(size_t size, uint64_t seed) {
     TransferMessage m;
@@ -89,15 +99,17 @@ protected:
     std::string file(const std::string& name) const { return read_file(path(name)); }
 
     // The simulator offering COM3, recording what it receives in
-    // received.bin.  Monitor text starts 500 ms after "velk Start\r",
-    // unless `args` say otherwise (a later option wins).
+    // received.bin and what it sends in sent.bin.  Monitor text starts
+    // 500 ms after "velk Start\r", unless `args` say otherwise (a later
+    // option wins).
     void start_simulator(std::vector<std::string> args, const std::string& capture = {}) {
         if (!capture.empty()) {
             write_file(path("capture.txt"), capture);
             args.insert(args.begin(), {"--capture", path("capture.txt")});
         }
         args.insert(args.begin(), {MODEM_SIMULATOR, "--quiet", "--link", path("ttyS2"), "--record",
-                                   path("received.bin"), "--time-limit", "30", "--start-delay", "500"});
+                                   path("received.bin"), "--record-sent", path("sent.bin"), "--time-limit", "30",
+                                   "--start-delay", "500"});
         std::remove(path("received.bin").c_str());
         // A killed simulator's link may name a pseudo-terminal that is
         // another one's by now: the wait below must see this simulator's.
@@ -108,12 +120,15 @@ protected:
 
     // The program in the test's directory (the _fast build pauses 1 ms for
     // every pause); standard input is a pipe whose write end the test keeps.
-    void start_program(std::vector<std::string> args, bool fast = false) {
+    // Without `console` it starts as `velk_lzh COM3 >&-` would, with no
+    // standard output at all.
+    void start_program(std::vector<std::string> args, bool fast = false, bool console = true) {
         int ends[2] = {-1, -1};
         ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
         close(keys_);
         keys_ = ends[1];
         args.insert(args.begin(), fast ? VELK_LZH_TESTDEV_FAST : VELK_LZH_PATH);
+        if (!console) args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" >&-"});
         program_ = spawn(args, ends[0], create(".stdout"), create(".stderr"));
     }
 
@@ -124,6 +139,19 @@ protected:
     }
 
     std::string console() const { return file(".stdout"); }
+
+    // A table's next case starts without the append files of the last one.
+    void remove_append_files() const {
+        for (const char* name : {"velk_payload_data.txt", "velk_original_data.txt"}) std::remove(path(name).c_str());
+    }
+
+    // All the modem sent that the program can have read: nothing is read
+    // after "velk Stop\r", so its reply is not.
+    std::string sent_before_stop() const {
+        std::string sent = file("sent.bin");
+        if (sent.ends_with("velk Stop\r\nOK\r\n")) sent.resize(sent.size() - 15);
+        return sent;
+    }
     std::string errors() const { return file(".stderr"); }
 
     // The console without the lines that announce binary reports: decoded
@@ -151,14 +179,14 @@ protected:
     int simulator_exit() { return wait_exit(simulator_, 5000); }
 
     // The end of a run that was told to stop: status 0, the farewell last on
-    // the console, nothing on standard error, and a simulator still there
-    // ended by "velk Stop\r".
-    void expect_clean_end() {
+    // the console (if it had one), nothing on standard error, and a
+    // simulator still there ended by "velk Stop\r".
+    void expect_clean_end(bool console_open = true) {
         EXPECT_EQ(program_exit(), 0);
         if (simulator_ > 0) {
             EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
         }
-        EXPECT_TRUE(console().ends_with(GOODBYE)) << console();
+        EXPECT_TRUE(console_open ? console().ends_with(GOODBYE) : console().empty()) << console();
         EXPECT_EQ(errors(), "");
     }
 
