@@ -84,7 +84,7 @@ void parse_capture(const char* argument, bool rereadable) {
         const size_t got = std::fread(read_buffer, 1, READ_CHUNK, capture_file);
         if (got < READ_CHUNK) check_capture_read(argument);
         capture_length += got;
-        feed_chars(monitor_parser, payload_ring, payload_file, read_buffer, static_cast<int32_t>(got));
+        feed_chars(monitor_parser, payload_ring, program_output, read_buffer, static_cast<int32_t>(got));
         std::fflush(stdout);
         check_payload_file();
         if (got < READ_CHUNK) return;
@@ -112,7 +112,6 @@ void empty_ring(PayloadRing& ring) {
 // filled up.
 void decode_rereading(const char* argument) {
     empty_ring(payload_ring);
-    replay_parser.quiet = true;
     std::rewind(capture_file);
     for (uint64_t left = capture_length; left > 0;) {
         const size_t want = left < REPLAY_CHUNK ? static_cast<size_t>(left) : REPLAY_CHUNK;
@@ -121,7 +120,7 @@ void decode_rereading(const char* argument) {
         if (got < want) check_capture_read(argument);
         if (got == 0) break;
         left -= got;
-        feed_chars(replay_parser, payload_ring, payload_file, read_buffer, static_cast<int32_t>(got));
+        feed_chars(replay_parser, payload_ring, silent_output(), read_buffer, static_cast<int32_t>(got));
         drain_single_ring();
         check_payload_file();
     }
@@ -179,6 +178,7 @@ int capture_file_run(const char* argument) {
         std::exit(-3);
     }
     use_static_buffer(payload_file, PayloadStream);
+    run_streams.payload_file = payload_file;
 
     parse_capture(argument, is_regular_file(capture_file));
     // The text payloads are all there is until decoding starts: a file that
@@ -194,7 +194,7 @@ int capture_file_run(const char* argument) {
         decode_in_memory();
     }
     // No byte follows: a transfer still under way has ended here.
-    abandon_transfer(message_framer, lzhuf_decoder, payload_file, EndOfCapture);
+    abandon_transfer(message_framer, lzhuf_decoder, program_output, EndOfCapture);
     check_payload_file();
 
     std::fclose(capture_file);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/run_output.h"
 #include "lzhuf/lzhuf_decoder.h"
 #include "monitor/message_framer.h"
 #include "monitor/monitor_parser.h"
@@ -17,6 +18,10 @@ extern LzhufDecoder lzhuf_decoder;
 
 extern std::FILE* capture_file;        // capture-file run only
 extern std::FILE* payload_file;        // decoded text and text payloads
+// Where the machines' output goes: the console and the payload file.  A run
+// sets run_streams.payload_file once it has opened it.
+extern RunOutput run_streams;
+extern const MonitorOutput program_output;
 extern std::FILE* original_data_file;  // live run only: every byte received
 
 // The run driver's drain, on the single instances.  Returns how many payload

@@ -54,7 +54,7 @@ bool write_command(uint32_t port_index, DWORD length) {
 // (which flushes and closes what is still open).  While the port is lost
 // there is nothing to switch off.
 [[noreturn]] void shut_down(uint32_t port_index) {
-    abandon_transfer(message_framer, lzhuf_decoder, payload_file, RunStopped);
+    abandon_transfer(message_framer, lzhuf_decoder, program_output, RunStopped);
     std::printf("\r\nVELK OFF");
     if (serial_handles[port_index] != INVALID_HANDLE_VALUE) {
         std::strcpy(command_buffer, "velk Stop\r");
@@ -149,7 +149,7 @@ bool listening_pass(uint32_t port_index) {
     // An announced message whose transfer has not begun is simply awaited;
     // only a transfer whose bytes stop coming is given up.
     if (watchdog_pass(silence_watchdog, transfer_under_way(message_framer))) {
-        abandon_transfer(message_framer, lzhuf_decoder, payload_file, SilenceTimeout);
+        abandon_transfer(message_framer, lzhuf_decoder, program_output, SilenceTimeout);
         flush_watched(payload_output);
         std::fflush(stdout);
     }
@@ -180,6 +180,7 @@ void live_run(const char* argument_copy, int argc, char** argv) {
     payload_file = std::fopen(PAYLOAD_FILE_NAME, "ab");
     if (!payload_file) fail("Unable to open file : velk_payload_data.txt\n", -3);
     use_static_buffer(payload_file, PayloadStream);
+    run_streams.payload_file = payload_file;
     original_data_file = std::fopen(ORIGINAL_DATA_FILE_NAME, "ab");
     if (!original_data_file) fail("Unable to open file : velk_original_data.txt\n", -4);
     use_static_buffer(original_data_file, OriginalDataStream);

@@ -25,7 +25,7 @@ void lose_port(uint32_t port_index, int port_number) {
     // announced message still awaited stays awaited, with the announcements
     // behind it.  The report being read is cut off too: after the return
     // the parser starts on fresh monitor text.
-    abandon_transfer(message_framer, lzhuf_decoder, payload_file, PortLost);
+    abandon_transfer(message_framer, lzhuf_decoder, program_output, PortLost);
     std::printf("\r\n### PORT COM%d LOST, WAITING FOR IT TO RETURN...\r\n", port_number);
     std::fflush(stdout);
     restart(monitor_parser);

@@ -13,7 +13,7 @@ Machines by_runs;
 Machines by_bytes;
 
 // The drain's contract without its shortcut: advance, then hand over.
-void drain_byte_by_byte(Machines& m, std::FILE* out) {
+void drain_byte_by_byte(Machines& m, const MonitorOutput& out) {
     while (m.ring.read_index != m.ring.write_index) {
         const uint8_t b = m.ring.bytes[m.ring.read_index];
         m.ring.read_index = (m.ring.read_index + 1) % PAYLOAD_RING_SIZE;
@@ -30,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         feed_chars(m->parser, m->ring, fuzz_sink, data, static_cast<int32_t>(size));
         restart(m->framer);
     }
-    MemFile runs, bytes;
-    drain_payload_ring(by_runs.ring, by_runs.framer, by_runs.decoder, runs.stream);
-    drain_byte_by_byte(by_bytes, bytes.stream);
+    Recorded runs, bytes;
+    drain_payload_ring(by_runs.ring, by_runs.framer, by_runs.decoder, runs.output());
+    drain_byte_by_byte(by_bytes, bytes.output());
     check(by_runs.ring.read_index == by_runs.ring.write_index);
     check(same_text(runs, bytes));
     check(by_runs.framer.state == by_bytes.framer.state &&

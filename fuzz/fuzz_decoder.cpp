@@ -16,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             restart(decoder);
             last = 0;
         }
-        const int64_t count = feed_byte(decoder, data[i], fuzz_sink);
+        const int64_t count = feed_byte(decoder, data[i], fuzz_text_sink);
         // At most 16 pending bits: a few symbols, each at most 60 characters.
         check(count >= last && count - last <= 16 * 60 && decoder.bit_count <= 16);
         check(decoder.state == SkipHeader || count <= static_cast<int64_t>(decoder.stream_length));
         last = count;
     }
     const int64_t limit = static_cast<int64_t>(rng() % 100000);
-    const int64_t total = finish(decoder, fuzz_sink, limit);
+    const int64_t total = finish(decoder, fuzz_text_sink, limit);
     check(total >= last && (total <= limit || total == last));
     return 0;
 }

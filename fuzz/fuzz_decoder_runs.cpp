@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(&by_run, 0, sizeof by_run);
     std::minstd_rand rng{static_cast<uint64_t>(data[0]) << 16 | static_cast<uint64_t>(data[1]) << 8 | data[2]};
     const uint32_t longest_run = 1 + data[0] % 255;  // block data comes in runs of 1..256
-    MemFile a, b;
+    Recorded a, b;
 
     // Arbitrary header bytes announce lengths that are never reached; half
     // the inputs announce a short first stream instead, so that runs also
@@ -45,12 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int32_t want = static_cast<int32_t>(1 + rng() % longest_run);
         const int32_t count = want < total - at ? want : total - at;
         int32_t used = 0;
-        const int64_t run_count = feed_bytes(by_run, stream.data() + at, count, b.stream, used);
+        const int64_t run_count = feed_bytes(by_run, stream.data() + at, count, b.sink(), used);
         check(used >= 1 && used <= count);
         // One by one, the run must stop after the same byte with the same count.
         int64_t byte_count = 0;
         for (int32_t k = 0; k < used; ++k) {
-            byte_count = feed_byte(by_byte, stream[static_cast<size_t>(at + k)], a.stream);
+            byte_count = feed_byte(by_byte, stream[static_cast<size_t>(at + k)], a.sink());
             check(k == used - 1 || !stream_complete(by_byte));
         }
         check(byte_count == run_count && (used == count || stream_complete(by_byte)));
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += used;
     }
     const int64_t limit = static_cast<int64_t>(rng() % 70000);
-    check(finish(by_byte, a.stream, limit) == finish(by_run, b.stream, limit));
+    check(finish(by_byte, a.sink(), limit) == finish(by_run, b.sink(), limit));
     check(same_text(a, b));
     return 0;
 }

@@ -16,15 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 60000) return 0;
     reset(whole);
     reset(split);
-    MemFile whole_file, split_file;
+    Recorded whole_file, split_file;
     std::minstd_rand rng{data[0]};
-    feed_chars(whole.parser, whole.ring, whole_file.stream, data + 1, static_cast<int32_t>(size - 1));
+    feed_chars(whole.parser, whole.ring, whole_file.output(), data + 1, static_cast<int32_t>(size - 1));
     for (size_t at = 1, piece = 0; at < size; at += piece) {
         piece = std::min<size_t>(1 + rng() % 300, size - at);
         if (rng() % 2) {
-            feed_chars(split.parser, split.ring, split_file.stream, data + at, static_cast<int32_t>(piece));
+            feed_chars(split.parser, split.ring, split_file.output(), data + at, static_cast<int32_t>(piece));
         } else {
-            for (size_t i = 0; i < piece; ++i) feed_char(split.parser, split.ring, split_file.stream, data[at + i]);
+            for (size_t i = 0; i < piece; ++i) feed_char(split.parser, split.ring, split_file.output(), data[at + i]);
         }
     }
     check(whole.ring.write_index == split.ring.write_index &&
@@ -33,6 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(whole.parser.state == split.parser.state && whole.parser.chars_left == split.parser.chars_left);
 
     restart(whole.framer);
-    drain_payload_ring(whole.ring, whole.framer, whole.decoder, whole_file.stream);
+    drain_payload_ring(whole.ring, whole.framer, whole.decoder, whole_file.output());
     return 0;
 }

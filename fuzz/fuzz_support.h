@@ -1,21 +1,22 @@
-// Shared set-up of the fuzz targets, each of which includes it once: console
-// output discarded, a payload sink, files in memory to compare, machines back
-// in their process-start state for every input, and std::minstd_rand for
-// split and restart points seeded by the input.
+// Shared set-up of the fuzz targets, each of which includes it once: outputs
+// that discard or record what the machines put out, machines back in their
+// process-start state for every input, and std::minstd_rand for split and
+// restart points seeded by the input.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include "tools/monitor_machines.h"
 
 using Machines = MonitorMachines;
 
-// A payload stream that discards what it is given.
-inline std::FILE* fuzz_sink;
+// Outputs that discard what they are given.
+inline const MonitorOutput fuzz_sink = silent_output();
+inline const TextSink fuzz_text_sink = message_sink(fuzz_sink);
 
 inline void reset(Machines& m) { std::memset(&m, 0, sizeof m); }
 
@@ -24,28 +25,20 @@ inline void check(bool ok) {
     if (!ok) std::abort();
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The machines print on stdout; nobody reads it here (the fuzzer's own
-    // reports go to stderr).
-    check(std::freopen("/dev/null", "w", stdout) != nullptr);
-    fuzz_sink = std::fopen("/dev/null", "wb");
-    check(fuzz_sink != nullptr);
-    return 0;
-}
+// Everything the machines put out, in order, for what two ways of feeding
+// the same input gave: texts as they are, lines after a tag that tells a
+// logged one from a shown one.
+struct Recorded {
+    std::string text;
+    MonitorOutput output() { return MonitorOutput{this, append_text, append_text, append_line}; }
+    TextSink sink() { return TextSink{append_text, this}; }
 
-// A growing file in memory, for what two ways of feeding the same input wrote.
-struct MemFile {
-    char* text = nullptr;
-    size_t size = 0;
-    std::FILE* stream = open_memstream(&text, &size);
-    ~MemFile() {
-        std::fclose(stream);
-        std::free(text);
+    static void append_text(void* context, const uint8_t* text, uint32_t length) {
+        static_cast<Recorded*>(context)->text.append(reinterpret_cast<const char*>(text), length);
+    }
+    static void append_line(void* context, const char* line, bool logged) {
+        static_cast<Recorded*>(context)->text.append(logged ? "\1" : "\2").append(line);
     }
 };
 
-inline bool same_text(const MemFile& a, const MemFile& b) {
-    std::fflush(a.stream);
-    std::fflush(b.stream);
-    return a.size == b.size && std::memcmp(a.text, b.text, a.size) == 0;
-}
+inline bool same_text(const Recorded& a, const Recorded& b) { return a.text == b.text; }

@@ -1,7 +1,6 @@
 // The decoding steps bit by bit: one byte per call, and the final drain.
 #include "lzhuf/decoder_steps.h"
 #include "lzhuf/position_tables.h"
-#include "platform/char_output.h"
 
 namespace {
 
@@ -22,7 +21,7 @@ namespace {
 // whether or not the call has merged its byte, and a match that would cross
 // `limit` is cut there: nothing is ever written past the stream's length.
 template <bool Draining>
-int64_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t limit,
+int64_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int64_t limit,
                int32_t& used) {
     uint32_t buffer = d.bit_buffer;
     uint32_t pending = d.bit_count;
@@ -148,22 +147,12 @@ stopped:
 
 }  // namespace
 
-int64_t decode_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out, int64_t limit) {
+int64_t decode_byte(LzhufDecoder& d, uint8_t byte, const TextSink& out, int64_t limit) {
     int32_t used = 0;
     return decode<false>(d, &byte, 1, out, limit, used);
 }
 
-int64_t drain(LzhufDecoder& d, std::FILE* out, int64_t limit) {
+int64_t drain(LzhufDecoder& d, const TextSink& out, int64_t limit) {
     int32_t unused = 0;
     return decode<true>(d, nullptr, 0, out, limit, unused);
-}
-
-void write_out(const uint8_t* text, uint32_t length, std::FILE* out) {
-    if (length < 16) {
-        for (uint32_t k = 0; k < length; ++k) put_char(text[k], stdout);
-        for (uint32_t k = 0; k < length; ++k) put_char(text[k], out);
-    } else {
-        std::fwrite(text, 1, length, stdout);
-        std::fwrite(text, 1, length, out);
-    }
 }

@@ -20,14 +20,13 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "lzhuf/lzhuf_decoder.h"
 
-int64_t decode_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out, int64_t limit);
-int64_t drain(LzhufDecoder& d, std::FILE* out, int64_t limit);
-int64_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t limit,
+int64_t decode_byte(LzhufDecoder& d, uint8_t byte, const TextSink& out, int64_t limit);
+int64_t drain(LzhufDecoder& d, const TextSink& out, int64_t limit);
+int64_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int64_t limit,
                    int32_t& used);
 
 // The most characters one call can produce: before it merges its byte a
@@ -39,15 +38,14 @@ int64_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FI
 inline constexpr int64_t LIMIT_MARGIN = 8 + 60;
 
 // Characters wait in the text ring, where they are stored anyway, and leave
-// for the console and then the payload stream a piece at a time: a stream
-// call per piece instead of two per character.  Short pieces, as a single
-// byte gives, go character by character, which is cheaper there.
-void write_out(const uint8_t* text, uint32_t length, std::FILE* out);
+// for the sink a piece at a time: one call per piece instead of one per
+// character.
+inline void write_out(const uint8_t* text, uint32_t length, const TextSink& out) { sink_text(out, text, length); }
 
 // One decoded character into the text ring at `write_pos`.  The text since
 // `unwritten` leaves when the ring wraps, so a piece never straddles its end.
 inline void put_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten, int64_t& produced, uint8_t c,
-                        std::FILE* out) {
+                        const TextSink& out) {
     ring[write_pos] = c;
     write_pos = (write_pos + 1) & RING_MASK;
     ++produced;
@@ -68,7 +66,7 @@ inline void put_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten,
 // written first), the copy goes eight bytes at a time; the last piece keeps
 // the ring bytes past the match as they were.
 inline void copy_in_ring(uint8_t* ring, uint32_t& write_pos, uint32_t& unwritten, int64_t& produced, uint32_t from,
-                         uint32_t length, std::FILE* out) {
+                         uint32_t length, const TextSink& out) {
     const uint32_t pieces_end = (length + 7) & ~7u;
     if constexpr (std::endian::native == std::endian::little) {
         if (length > 0 && write_pos + pieces_end < RING_SIZE && from + pieces_end <= RING_SIZE &&

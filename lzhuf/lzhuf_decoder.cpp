@@ -1,6 +1,5 @@
 #include "lzhuf/lzhuf_decoder.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "lzhuf/decoder_steps.h"
@@ -47,12 +46,12 @@ inline void feed_header(LzhufDecoder& d, uint8_t byte) {
 
 }  // namespace
 
-int64_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out) {
+int64_t feed_byte(LzhufDecoder& d, uint8_t byte, const TextSink& out) {
     int32_t used = 0;
     return feed_bytes(d, &byte, 1, out, used);
 }
 
-int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t& used) {
+int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int32_t& used) {
     used = 0;
     while (used < count && (d.state == Init || d.state == SkipHeader)) {
         feed_header(d, bytes[used++]);
@@ -101,13 +100,7 @@ StreamCheck stream_check(const LzhufDecoder& d) {
     return c;
 }
 
-void format_check_line(const StreamCheck& c, char (&line)[CHECK_LINE_SIZE]) {
-    std::snprintf(line, sizeof line, "### MESSAGE CHECK: %s (%lld OF %lu CHARACTERS, CRC %04X, SENT %04X)",
-                  c.intact ? "OK" : "DAMAGED", static_cast<long long>(c.count), static_cast<unsigned long>(c.length),
-                  static_cast<unsigned>(c.computed), static_cast<unsigned>(c.sent));
-}
-
-int64_t finish(LzhufDecoder& d, std::FILE* out, int64_t limit) {
+int64_t finish(LzhufDecoder& d, const TextSink& out, int64_t limit) {
     if (d.state == Init || d.state == SkipHeader) return d.output_count;
     return drain(d, out, limit);
 }

@@ -3,7 +3,7 @@
 //
 // Interface:
 //   feed_byte(d, byte, out)  run as far as this byte allows; every decoded
-//                            character goes to stdout and then to `out`.
+//                            character goes to the sink `out`.
 //                            Returns the characters produced since the last
 //                            restart, which never exceed the stream's own
 //                            length: a match that crosses it is cut there.
@@ -47,9 +47,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "lzhuf/huffman_model.h"
+#include "lzhuf/text_sink.h"
 
 inline constexpr uint32_t RING_SIZE = 4096;
 inline constexpr uint32_t RING_MASK = RING_SIZE - 1;
@@ -83,14 +83,14 @@ struct LzhufDecoder {
     HuffmanModel model;
 };
 
-int64_t feed_byte(LzhufDecoder& d, uint8_t byte, std::FILE* out);
+int64_t feed_byte(LzhufDecoder& d, uint8_t byte, const TextSink& out);
 // feed_byte on each of `count` bytes in turn, stopping early after the byte
 // that makes stream_complete true.  `used` receives how many bytes were fed;
 // returns the count after the last of them (output_count if none).  The
 // same calls as one by one, without paying for each call.
-int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int32_t& used);
+int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int32_t& used);
 void restart(LzhufDecoder& d);
-int64_t finish(LzhufDecoder& d, std::FILE* out, int64_t limit);
+int64_t finish(LzhufDecoder& d, const TextSink& out, int64_t limit);
 // The count at which a message of this stream is complete: its own length.
 int64_t stream_length_limit(const LzhufDecoder& d);
 bool stream_complete(const LzhufDecoder& d);
@@ -105,7 +105,3 @@ struct StreamCheck {
 // All zero (and not intact) when no byte has been fed since the restart.
 StreamCheck stream_check(const LzhufDecoder& d);
 
-// "### MESSAGE CHECK: OK (n OF m CHARACTERS, CRC xxxx, SENT xxxx)", without
-// a line end; DAMAGED in place of OK when the stream is not intact.
-inline constexpr size_t CHECK_LINE_SIZE = 96;
-void format_check_line(const StreamCheck& c, char (&line)[CHECK_LINE_SIZE]);

@@ -35,7 +35,7 @@ struct RunBits {
 
 }  // namespace
 
-int64_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, std::FILE* out, int64_t limit,
+int64_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int64_t limit,
                    int32_t& used) {
     const uint32_t first = d.bit_count;
     const RunBits source{first, d.bit_buffer & (0xFFFFu << (16 - first)) & 0xFFFFu, bytes};

@@ -1,7 +1,9 @@
 #include "monitor/message_framer.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "monitor/check_line.h"
 #include "monitor/number_reading.h"
 
 namespace {
@@ -29,10 +31,10 @@ constexpr const char* ABANDONED[] = {
 
 // Milestones go to the console and into the payload file, where they mark
 // the messages apart from the text around them.
-void announce(std::FILE* payload_file, const char* text) {
-    std::fputs(text, stdout);
-    std::fputs(text, payload_file);
-}
+void announce(const MonitorOutput& out, const char* text) { out.line(out.context, text, true); }
+
+// Progress lines are shown only.
+void show(const MonitorOutput& out, const char* text) { out.line(out.context, text, false); }
 
 // The byte at ring position `index`, taken modulo the ring size.
 uint8_t ring_byte_at(const PayloadRing& ring, int32_t index) {
@@ -94,27 +96,30 @@ RememberedHeader read_header(const PayloadRing& ring) {
 
 // A header starts a message: announced, its length taken (the previous one
 // stays when it gave none), and the transfer awaited.
-void take_header(MessageFramer& f, const RememberedHeader& header, std::FILE* payload_file) {
-    announce(payload_file, HEADER_FOUND);
+void take_header(MessageFramer& f, const RememberedHeader& header, const MonitorOutput& out) {
+    announce(out, HEADER_FOUND);
     if (header.has_length) f.uncompressed_len = header.length;
     if (f.uncompressed_len != 0) {
-        std::printf("### UNCOMPRESSED LEN OF MESSAGE: %lld\r\n", static_cast<long long>(f.uncompressed_len));
+        char line[64];
+        std::snprintf(line, sizeof line, "### UNCOMPRESSED LEN OF MESSAGE: %lld\r\n",
+                      static_cast<long long>(f.uncompressed_len));
+        show(out, line);
     }
     f.state = SeekStart;
 }
 
 // Whether the stream arrived whole, on the console and in the payload file,
 // after the message's closing milestone and outside its text.
-void print_check(const LzhufDecoder& decoder, std::FILE* payload_file) {
+void print_check(const LzhufDecoder& decoder, const MonitorOutput& out) {
     char line[CHECK_LINE_SIZE];
     format_check_line(stream_check(decoder), line);
-    announce(payload_file, line);
-    announce(payload_file, "\r\n\r\n");
+    announce(out, line);
+    announce(out, "\r\n\r\n");
 }
 
 // After a message has ended: the oldest announced message is awaited next,
 // or a new header is looked for.
-void after_message(MessageFramer& f, std::FILE* payload_file) {
+void after_message(MessageFramer& f, const MonitorOutput& out) {
     if (f.remembered_count == 0) {
         f.state = SeekHeader;
         return;
@@ -122,25 +127,25 @@ void after_message(MessageFramer& f, std::FILE* payload_file) {
     const RememberedHeader oldest = f.remembered[0];
     --f.remembered_count;
     std::memmove(f.remembered, f.remembered + 1, sizeof f.remembered[0] * static_cast<size_t>(f.remembered_count));
-    take_header(f, oldest, payload_file);
+    take_header(f, oldest, out);
 }
 
 // The message's stream has stopped arriving: what the pending bits still
 // hold is recovered up to the stream's own length, then the closing text
 // and the check.
-void end_message(LzhufDecoder& decoder, std::FILE* payload_file, const char* closing) {
-    finish(decoder, payload_file, stream_length_limit(decoder));
-    announce(payload_file, closing);
-    print_check(decoder, payload_file);
+void end_message(LzhufDecoder& decoder, const MonitorOutput& out, const char* closing) {
+    finish(decoder, message_sink(out), stream_length_limit(decoder));
+    announce(out, closing);
+    print_check(decoder, out);
 }
 
 // An "FC EM" line has just been completed by the byte handed over.  Leaves
 // the framer in SeekStart.
-void header_line(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file) {
+void header_line(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out) {
     const RememberedHeader header = read_header(ring);
     switch (f.state) {
     case SeekHeader:
-        take_header(f, header, payload_file);
+        take_header(f, header, out);
         return;
     case SeekStart:
         if (f.remembered_count < MAX_REMEMBERED_HEADERS) f.remembered[f.remembered_count++] = header;
@@ -150,10 +155,10 @@ void header_line(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decode
     case BlockData:
         // The transfer was cut short; its last bytes fed were the header's,
         // so nothing is recovered from the pending bits.
-        announce(payload_file, NEXT_HEADER_FOUND);
-        print_check(decoder, payload_file);
+        announce(out, NEXT_HEADER_FOUND);
+        print_check(decoder, out);
         f.remembered_count = 0;
-        take_header(f, header, payload_file);
+        take_header(f, header, out);
         return;
     }
 }
@@ -162,23 +167,23 @@ bool start_bytes_completed(const PayloadRing& ring) {
     return ring_byte_back(ring, 1) == 0x00 && ring_byte_back(ring, 2) == 0x30 && ring_byte_back(ring, 3) == 0x00;
 }
 
-void start_transfer(MessageFramer& f, LzhufDecoder& decoder) {
-    std::fputs("\r\n### START OF COMPRESSED MESSAGE FOUND\r\n", stdout);
+void start_transfer(MessageFramer& f, LzhufDecoder& decoder, const MonitorOutput& out) {
+    show(out, "\r\n### START OF COMPRESSED MESSAGE FOUND\r\n");
     restart(decoder);
     f.state = SkipTypeByte;
     f.since_start = 0;
 }
 
-void seek_start(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder) {
-    if (start_bytes_completed(ring)) start_transfer(f, decoder);
+void seek_start(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out) {
+    if (start_bytes_completed(ring)) start_transfer(f, decoder, out);
 }
 
 // Without a header the stream still says how long it is and whether it came
 // whole, so the start bytes alone begin a transfer.
-void seek_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file) {
+void seek_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out) {
     if (!start_bytes_completed(ring)) return;
-    announce(payload_file, NO_HEADER);
-    start_transfer(f, decoder);
+    announce(out, NO_HEADER);
+    start_transfer(f, decoder, out);
 }
 
 // Whether a header line completed now is the transfer's own, seen late: its
@@ -190,7 +195,7 @@ bool own_late_header(const MessageFramer& f) {
 // The two lines before every block's text, in one write with the length
 // (1..256) put in by hand: this runs for every block of every message, where
 // printf's formatting would cost more than the lines are worth.
-void announce_block(int32_t length) {
+void announce_block(const MonitorOutput& out, int32_t length) {
     static constexpr char HEAD[] = "\r\n\r\n### LOGICAL PACKET FOUND, LEN ";
     static constexpr char TAIL[] = "\r\n\r\n### LZHUF OUTPUT (on the fly):\r\n\r\n";
     char line[sizeof HEAD + 3 + sizeof TAIL];
@@ -199,43 +204,43 @@ void announce_block(int32_t length) {
     if (length >= 100) line[n++] = static_cast<char>('0' + length / 100);
     if (length >= 10) line[n++] = static_cast<char>('0' + length / 10 % 10);
     line[n++] = static_cast<char>('0' + length % 10);
-    std::memcpy(line + n, TAIL, sizeof TAIL - 1);
-    std::fwrite(line, 1, n + sizeof TAIL - 1, stdout);
+    std::memcpy(line + n, TAIL, sizeof TAIL);  // its NUL too
+    show(out, line);
 }
 
-void block_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file) {
+void block_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out) {
     const uint8_t type = ring_byte_back(ring, 2);
     const uint8_t length = ring_byte_back(ring, 1);
     if (type == STX) {
         // Senders write a full 256-byte block's length as 0.
         f.block_left = length == 0 ? FULL_BLOCK : length;
-        announce_block(f.block_left);
+        announce_block(out, f.block_left);
         f.state = BlockData;
         return;
     }
-    end_message(decoder, payload_file, type == EOT ? MESSAGE_COMPLETED : PACKET_NOT_FOUND);
-    after_message(f, payload_file);
+    end_message(decoder, out, type == EOT ? MESSAGE_COMPLETED : PACKET_NOT_FOUND);
+    after_message(f, out);
 }
 
 // The count has reached the stream's own length: the message is whole
 // without waiting for the EOT, and the block's remaining bytes are left to
 // the header search.
-void complete_by_count(MessageFramer& f, LzhufDecoder& decoder, std::FILE* payload_file) {
+void complete_by_count(MessageFramer& f, LzhufDecoder& decoder, const MonitorOutput& out) {
     f.state = SeekHeader;
-    end_message(decoder, payload_file, MESSAGE_COMPLETED);
+    end_message(decoder, out, MESSAGE_COMPLETED);
     restart(decoder);
-    after_message(f, payload_file);
+    after_message(f, out);
 }
 
 // Block bytes already cleared of the header test go to the decoder.
-int32_t feed_block_run(MessageFramer& f, LzhufDecoder& decoder, std::FILE* payload_file, const uint8_t* bytes,
+int32_t feed_block_run(MessageFramer& f, LzhufDecoder& decoder, const MonitorOutput& out, const uint8_t* bytes,
                        int32_t count) {
     if (count <= 0) return 0;
     int32_t used = 0;
-    feed_bytes(decoder, bytes, count, payload_file, used);
+    feed_bytes(decoder, bytes, count, message_sink(out), used);
     f.block_left = static_cast<uint16_t>(f.block_left - used);
     if (stream_complete(decoder)) {
-        complete_by_count(f, decoder, payload_file);
+        complete_by_count(f, decoder, out);
     } else if (f.block_left == 0) {
         f.state = SkipTypeByte;
     }
@@ -244,41 +249,41 @@ int32_t feed_block_run(MessageFramer& f, LzhufDecoder& decoder, std::FILE* paylo
 
 }  // namespace
 
-void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file,
+void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out,
                uint8_t b) {
     if (transfer_under_way(framer) && framer.since_start < HEADER_LOOK_BACK) ++framer.since_start;
     if (header_completed_at(ring, ring.read_index) && !own_late_header(framer)) {
-        header_line(framer, ring, decoder, payload_file);
-        seek_start(framer, ring, decoder);
+        header_line(framer, ring, decoder, out);
+        seek_start(framer, ring, decoder, out);
         return;
     }
     switch (framer.state) {
     case SeekHeader:
-        seek_header(framer, ring, decoder, payload_file);
+        seek_header(framer, ring, decoder, out);
         return;
     case SeekStart:
-        seek_start(framer, ring, decoder);
+        seek_start(framer, ring, decoder, out);
         return;
     case SkipTypeByte:
         framer.state = BlockHeader;
         return;
     case BlockHeader:
-        block_header(framer, ring, decoder, payload_file);
+        block_header(framer, ring, decoder, out);
         return;
     case BlockData:
-        feed_block_run(framer, decoder, payload_file, &b, 1);
+        feed_block_run(framer, decoder, out, &b, 1);
         return;
     }
 }
 
 int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
-                         std::FILE* payload_file, const uint8_t* bytes, int32_t count) {
+                         const MonitorOutput& out, const uint8_t* bytes, int32_t count) {
     if (framer.state != BlockData) return 0;
     if (count > framer.block_left) count = framer.block_left;
     // The run stands in the ring from the read index on; it ends before a
     // byte that completes an "FC EM" line, which feed_byte then handles.
     count = bytes_before_header_end(ring, count);
-    const int32_t used = feed_block_run(framer, decoder, payload_file, bytes, count);
+    const int32_t used = feed_block_run(framer, decoder, out, bytes, count);
     framer.since_start = used < HEADER_LOOK_BACK - framer.since_start ? framer.since_start + used : HEADER_LOOK_BACK;
     return used;
 }
@@ -292,13 +297,13 @@ bool transfer_under_way(const MessageFramer& framer) {
     return framer.state == SkipTypeByte || framer.state == BlockHeader || framer.state == BlockData;
 }
 
-void abandon_transfer(MessageFramer& framer, LzhufDecoder& decoder, std::FILE* payload_file, TransferEnd why) {
+void abandon_transfer(MessageFramer& framer, LzhufDecoder& decoder, const MonitorOutput& out, TransferEnd why) {
     if (!transfer_under_way(framer)) return;
-    end_message(decoder, payload_file, ABANDONED[why]);
+    end_message(decoder, out, ABANDONED[why]);
     restart(decoder);
     if (why == SilenceTimeout || why == PortLost) {
         framer.state = SeekHeader;
-        after_message(framer, payload_file);
+        after_message(framer, out);
     } else {
         restart(framer);
     }

@@ -2,15 +2,15 @@
 // and hands the data bytes of their blocks to the LZHUF decoder.
 //
 // Interface:
-//   feed_byte(framer, ring, decoder, payload_file, b)
+//   feed_byte(framer, ring, decoder, out, b)
 //       one payload byte; the ring's read index is already past it
-//   feed_block_bytes(framer, ring, decoder, payload_file, bytes, n)
+//   feed_block_bytes(framer, ring, decoder, out, bytes, n)
 //       in BlockData, a run of block bytes at once (for the drain)
 //   restart(framer)   back to SeekHeader, remembered headers forgotten
 //   transfer_under_way(framer)
 //                     a transfer's start bytes have come and it has not
 //                     ended (SkipTypeByte, BlockHeader, BlockData)
-//   abandon_transfer(framer, decoder, payload_file, why)
+//   abandon_transfer(framer, decoder, out, why)
 //                     the transfer under way will get no more bytes: what
 //                     arrived is recovered, the closing line and the check
 //                     line follow; nothing when no transfer is under way
@@ -51,9 +51,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "lzhuf/lzhuf_decoder.h"
+#include "monitor/monitor_output.h"
 #include "monitor/payload_ring.h"
 
 inline constexpr int32_t HEADER_LOOK_BACK = 25;       // bytes of the "FC EM" line examined
@@ -94,7 +94,7 @@ enum TransferEnd : uint32_t {
     RunStopped,      // the live run was ended (a key, a signal)
 };
 
-void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, std::FILE* payload_file,
+void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out,
                uint8_t b);
 // In BlockData: up to `count` consecutive payload bytes of the current
 // block, which stand in the ring from its read index on, exactly as
@@ -103,9 +103,9 @@ void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& dec
 // past the block's end, the byte that completes the message or the byte
 // before one that completes an "FC EM" line.
 int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder,
-                         std::FILE* payload_file, const uint8_t* bytes, int32_t count);
+                         const MonitorOutput& out, const uint8_t* bytes, int32_t count);
 void restart(MessageFramer& framer);
 bool transfer_under_way(const MessageFramer& framer);
 // After a timeout or a lost port the next remembered header is taken, as
 // after any message; at the end of a capture or a run nothing follows.
-void abandon_transfer(MessageFramer& framer, LzhufDecoder& decoder, std::FILE* payload_file, TransferEnd why);
+void abandon_transfer(MessageFramer& framer, LzhufDecoder& decoder, const MonitorOutput& out, TransferEnd why);

@@ -9,7 +9,6 @@
 #endif
 
 #include "monitor/number_reading.h"
-#include "platform/char_output.h"
 
 namespace {
 
@@ -73,7 +72,7 @@ void fill_window(MonitorParser& p, uint8_t recent_pos, int32_t count) {
 
 // The keywords in the 12 characters at `w`, the current one last.
 template <class V>
-void match_keywords(MonitorParser& p, V& v, const char* w) {
+void match_keywords(V& v, const MonitorOutput& out, const char* w) {
     if (std::memcmp(w, "LEN: ", 5) == 0) {
         v.chars_left = read_decimal(w + 5, HEADER_WINDOW - 5);
     } else if (std::memcmp(w, "TYPE: ", 6) == 0) {
@@ -83,7 +82,7 @@ void match_keywords(MonitorParser& p, V& v, const char* w) {
             // Each byte is two digits and a separator, but the last one has
             // no separator.
             v.chars_left = v.chars_left * 3 - 1;
-            if (!p.quiet) std::fputs("\r### <Bin data>\r\n", stdout);
+            out.line(out.context, "\r### <Bin data>\r\n", false);
         } else {
             // Text gets two characters of grace after its announced length;
             // #, CR and LF there end it early.
@@ -96,9 +95,9 @@ void match_keywords(MonitorParser& p, V& v, const char* w) {
 
 // Only reached when the window begins with L, T or #.
 template <class V>
-void scan_keywords(MonitorParser& p, V& v) {
+void scan_keywords(MonitorParser& p, V& v, const MonitorOutput& out) {
     fill_window(p, v.recent_pos, HEADER_WINDOW);
-    match_keywords(p, v, p.match_window);
+    match_keywords(v, out, p.match_window);
 }
 
 // The end marker counts once the character after it has arrived, so the
@@ -133,28 +132,19 @@ inline void hex_char(MonitorParser& p, PayloadRing& ring, V& v, uint8_t c) {
 }
 
 template <class V>
-inline void text_char(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V& v, uint8_t c) {
+inline void text_char(MonitorParser& p, PayloadRing& ring, const MonitorOutput& out, V& v, uint8_t c) {
     if (v.chars_left < 3 && (c == '#' || c == CR || c == LF)) {
         v.state = Reset;
         return;
     }
-    // The console gets a line feed before every CR so text lines do not
-    // overwrite each other; the file and the ring get the bytes as sent.
-    // No flush here: the run driver flushes stdout once after each batch it
-    // feeds, which shows the text within the same read and saves a system
-    // call per character.
-    if (!p.quiet) {
-        if (c == CR) put_char(LF, stdout);
-        put_char(c, stdout);
-        put_char(c, payload_file);
-    }
+    out.report_text(out.context, &c, 1);
     if (!p.drops_payload) append(ring, v, c);
     --v.chars_left;
     if (v.chars_left <= 0 || end_marker_seen(p, v.recent_pos)) v.state = Reset;
 }
 
 template <class V>
-inline void step(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V& v, uint8_t c) {
+inline void step(MonitorParser& p, PayloadRing& ring, const MonitorOutput& out, V& v, uint8_t c) {
     p.recent_chars[v.recent_pos] = c;
     v.recent_pos = static_cast<uint8_t>(v.recent_pos + 1);
     switch (v.state) {
@@ -166,7 +156,7 @@ inline void step(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V
     case ScanHeader: {
         // Every keyword begins with one of these; anything else cannot match.
         const uint8_t first = char_back(p, v.recent_pos, HEADER_WINDOW);
-        if (first == 'L' || first == 'T' || first == '#') scan_keywords(p, v);
+        if (first == 'L' || first == 'T' || first == '#') scan_keywords(p, v, out);
         return;
     }
     case SkipLineEnd:
@@ -179,7 +169,7 @@ inline void step(MonitorParser& p, PayloadRing& ring, std::FILE* payload_file, V
         } else if (v.payload_type >= FIRST_HEX_TYPE) {
             hex_char(p, ring, v, c);
         } else {
-            text_char(p, ring, payload_file, v, c);
+            text_char(p, ring, out, v, c);
         }
         return;
     }
@@ -276,7 +266,8 @@ inline int64_t next_keyword_start(const uint8_t* chars, int64_t w, int64_t start
 // lies in the run is read there instead of being copied out.  The same as
 // stepping through them one by one; returns where the run leaves ScanHeader
 // or ends.
-inline const uint8_t* scan_header(MonitorParser& p, Live& v, const uint8_t* chars, const uint8_t* end) {
+inline const uint8_t* scan_header(MonitorParser& p, Live& v, const MonitorOutput& out, const uint8_t* chars,
+                                  const uint8_t* end) {
     constexpr int64_t BEFORE = HEADER_WINDOW - 1;  // window characters before the current one
     const int64_t n = end - chars;
     const uint8_t start_pos = v.recent_pos;
@@ -287,7 +278,7 @@ inline const uint8_t* scan_header(MonitorParser& p, Live& v, const uint8_t* char
         if (!KEYWORD_STARTS.at[p.recent_chars[static_cast<uint8_t>(start_pos + j - BEFORE)]]) continue;
         remember(p, v.recent_pos, chars + stored, j + 1 - stored);
         stored = j + 1;
-        scan_keywords(p, v);
+        scan_keywords(p, v, out);
         if (v.state != ScanHeader) return chars + stored;
     }
     // The later ones' windows lie in the run: w is a window's first
@@ -296,7 +287,7 @@ inline const uint8_t* scan_header(MonitorParser& p, Live& v, const uint8_t* char
     for (int64_t w = 0;; ++w) {
         w = next_keyword_start(chars, w, starts_end);
         if (w >= starts_end) break;
-        match_keywords(p, v, reinterpret_cast<const char*>(chars + w));
+        match_keywords(v, out, reinterpret_cast<const char*>(chars + w));
         if (v.state != ScanHeader) {
             remember(p, v.recent_pos, chars + stored, w + BEFORE + 1 - stored);
             return chars + w + BEFORE + 1;
@@ -348,23 +339,23 @@ inline const uint8_t* hex_triples(MonitorParser& p, PayloadRing& ring, Live& v, 
 
 }  // namespace
 
-void feed_char(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, uint8_t c) {
+void feed_char(MonitorParser& parser, PayloadRing& ring, const MonitorOutput& out, uint8_t c) {
     InPlace v{parser.state,      parser.recent_pos, parser.payload_type,
               parser.chars_left, parser.hex_phase,  ring.write_index};
-    step(parser, ring, payload_file, v, c);
+    step(parser, ring, out, v, c);
 }
 
-void feed_chars(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, const uint8_t* chars,
+void feed_chars(MonitorParser& parser, PayloadRing& ring, const MonitorOutput& out, const uint8_t* chars,
                 int32_t count) {
     Live v = load(parser, ring);
     const uint8_t* const end = chars + (count > 0 ? count : 0);
     while (chars != end) {
         if (v.state == ScanHeader) {
-            chars = scan_header(parser, v, chars, end);
+            chars = scan_header(parser, v, out, chars, end);
             if (chars == end) break;
         }
         if (v.state != InPayload || v.payload_type < FIRST_HEX_TYPE) {
-            step(parser, ring, payload_file, v, *chars++);
+            step(parser, ring, out, v, *chars++);
             continue;
         }
         // Hex payloads are most of a busy channel's text.  In a loop of their

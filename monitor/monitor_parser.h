@@ -2,8 +2,8 @@
 // character per call, whatever the input's split into reads.
 //
 // Interface:
-//   feed_char(parser, ring, payload_file, c)   one input character
-//   feed_chars(parser, ring, payload_file, chars, count)
+//   feed_char(parser, ring, out, c)            one input character
+//   feed_chars(parser, ring, out, chars, count)
 //                                              the same for each of `count`
 //                                              characters, in order; faster
 //                                              on a whole read
@@ -12,12 +12,11 @@
 // The monitor prints each report as header text carrying "LEN: n" and
 // "TYPE: t", then "###PAYLOAD2:", a line end and the payload, then
 // "###PAYLOAD_END".  Type 8 and above (a negative type counts as above) are
-// hexadecimal pairs with one separator between bytes; types 0..7 are text,
-// echoed to the console and the payload file as they arrive.  Every payload
-// byte goes to the PayloadRing.  A `quiet` parser shows and writes nothing:
-// it only collects the payload bytes again from text that was shown once.
-// A parser that `drops_payload` shows and writes as usual but keeps no
-// payload bytes: they will be collected again by a quiet one.
+// hexadecimal pairs with one separator between bytes, announced by a
+// "<Bin data>" line; types 0..7 are text, handed to the output's report_text
+// as they arrive.  Every payload byte goes to the PayloadRing.  A parser that
+// `drops_payload` hands its text over as usual but keeps no payload bytes:
+// they will be collected again by a second parser with a silent output.
 //
 // Keywords are found in a short window over the most recent characters, so
 // no line buffer is kept and a keyword may stand anywhere in a line.
@@ -32,8 +31,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
+#include "monitor/monitor_output.h"
 #include "monitor/payload_ring.h"
 
 inline constexpr int32_t RECENT_CHARS_SIZE = 256;
@@ -61,11 +60,10 @@ struct MonitorParser {
     uint32_t payload_type;  // after "TYPE: "; negative numbers as their bit pattern
     int32_t chars_left;     // "LEN: " value, then payload characters still expected
     int32_t hex_phase;      // place of the character in its hex triple, 0..2
-    bool quiet;             // payload bytes only: no console, no payload file
     bool drops_payload;     // text only: no payload bytes to the ring
 };
 
-void feed_char(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, uint8_t c);
-void feed_chars(MonitorParser& parser, PayloadRing& ring, std::FILE* payload_file, const uint8_t* chars,
+void feed_char(MonitorParser& parser, PayloadRing& ring, const MonitorOutput& out, uint8_t c);
+void feed_chars(MonitorParser& parser, PayloadRing& ring, const MonitorOutput& out, const uint8_t* chars,
                 int32_t count);
 void restart(MonitorParser& parser);

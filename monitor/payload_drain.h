@@ -15,7 +15,7 @@
 #include "monitor/payload_ring.h"
 
 int32_t drain_payload_ring(PayloadRing& ring, MessageFramer& framer, LzhufDecoder& decoder,
-                           std::FILE* payload_file);
+                           const MonitorOutput& out);
 
 // The live run's way in: each input character goes to the parser, and the
 // payload bytes it yields are drained before the next one is parsed, so a
@@ -23,5 +23,5 @@ int32_t drain_payload_ring(PayloadRing& ring, MessageFramer& framer, LzhufDecode
 // written after that message's decoded text, in the order of arrival.
 // Returns how many payload bytes reached the framer.
 int32_t feed_in_arrival_order(MonitorParser& parser, PayloadRing& ring, MessageFramer& framer,
-                              LzhufDecoder& decoder, std::FILE* payload_file, const uint8_t* chars,
+                              LzhufDecoder& decoder, const MonitorOutput& out, const uint8_t* chars,
                               int32_t count);

@@ -18,16 +18,8 @@
 #include <cstring>
 #include <vector>
 
-#if defined(_WIN32)
-#include <io.h>
-#define dup _dup
-#define dup2 _dup2
-#define close _close
-#else
-#include <unistd.h>
-#endif
-
 #include "lzhuf/lzhuf_decoder.h"
+#include "monitor/check_line.h"
 #include "tools/lzhuf_encoder.h"
 
 namespace {
@@ -38,7 +30,7 @@ uint8_t chunk[1 << 16];
 // Every byte, in runs as block data is handed over: the same counts and
 // text as one per call.  A run stops after the byte that completes the
 // stream, and the next one takes the rest.
-void feed_all(const uint8_t* bytes, size_t count, std::FILE* out) {
+void feed_all(const uint8_t* bytes, size_t count, const TextSink& out) {
     for (size_t at = 0; at < count;) {
         const size_t run = count - at < 256 ? count - at : 256;
         int32_t used = 0;
@@ -54,11 +46,20 @@ int usage() {
     return 2;
 }
 
-#if defined(_WIN32)
-const char* const NULL_DEVICE = "NUL";
-#else
-const char* const NULL_DEVICE = "/dev/null";
-#endif
+// unpack's sink: the stream, and with --show the console too.
+struct UnpackOutput {
+    std::FILE* file;
+    bool show;
+};
+
+void write_unpacked(void* context, const uint8_t* text, uint32_t length) {
+    const auto* o = static_cast<const UnpackOutput*>(context);
+    std::fwrite(text, 1, length, o->file);
+    if (o->show) std::fwrite(text, 1, length, stdout);
+}
+
+// check wants the count and the CRC only.
+void discard(void*, const uint8_t*, uint32_t) {}
 
 bool read_file(const char* name, std::vector<uint8_t>& data) {
     std::FILE* in = std::fopen(name, "rb");
@@ -97,15 +98,12 @@ int unpack(const char* in_name, const char* out_name, bool show) {
         std::printf("lzhuf_tool: cannot create %s\n", out_name);
         return 1;
     }
-    if (!show && !std::freopen(NULL_DEVICE, "w", stdout)) {
-        std::fclose(in);
-        std::fclose(out);
-        return 1;
-    }
+    UnpackOutput unpacked{out, show};
+    const TextSink sink{write_unpacked, &unpacked};
     restart(decoder);
     size_t got = 0;
     while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        feed_all(chunk, got, out);
+        feed_all(chunk, got, sink);
     }
     std::fclose(in);
     return std::fclose(out) == 0 ? 0 : 1;
@@ -117,21 +115,10 @@ int check(const char* in_name) {
         std::printf("lzhuf_tool: cannot read %s\n", in_name);
         return 2;
     }
-    // The decoded text itself is not wanted here, only its count: both the
-    // decoder's stream and its console copy go to the null device while it
-    // runs, and standard output comes back for the verdict.
-    std::FILE* sink = std::fopen(NULL_DEVICE, "wb");
-    if (!sink) return 2;
-    std::fflush(stdout);
-    const int console = dup(fileno(stdout));
-    if (console < 0 || dup2(fileno(sink), fileno(stdout)) < 0) return 2;
+    const TextSink sink{discard, nullptr};
     restart(decoder);
     feed_all(data.data(), data.size(), sink);
     finish(decoder, sink, stream_length_limit(decoder));
-    std::fflush(stdout);
-    dup2(console, fileno(stdout));
-    close(console);
-    std::fclose(sink);
     const StreamCheck c = stream_check(decoder);
     char line[CHECK_LINE_SIZE];
     format_check_line(c, line);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_output.h"
 #include "bench/lzhuf/plain_decoder.h"
 #include "bench/support/english_like.h"
 #include "bench/support/quiet_stdout.h"
@@ -78,14 +79,14 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-int64_t byte_fed_single(const std::vector<uint8_t>& message, std::FILE* sink) {
+int64_t byte_fed_single(const std::vector<uint8_t>& message, const TextSink& sink) {
     restart(decoder);
     int64_t produced = 0;
     for (uint8_t byte : message) produced = feed_byte(decoder, byte, sink);
     return produced;
 }
 
-int64_t byte_fed_runs(const std::vector<uint8_t>& message, std::FILE* sink) {
+int64_t byte_fed_runs(const std::vector<uint8_t>& message, const TextSink& sink) {
     restart(decoder);
     int64_t produced = 0;
     const int32_t size = static_cast<int32_t>(message.size());
@@ -108,6 +109,10 @@ void run_comparison(benchmark::State& state, const std::string& input) {
     std::vector<uint8_t> text(input.size());
     std::FILE* sink = std::fopen("/dev/null", "wb");
     std::setvbuf(sink, sink_buffer, _IOFBF, sizeof sink_buffer);
+    // Decoded text goes where the program sends it: the console (quiet
+    // below) and the payload file.
+    RunOutput streams{sink};
+    const TextSink decoded = message_sink(run_output(streams));
     if (plain_decode(message.data(), message.size(), text.data(), text.size()) != input.size() ||
         std::memcmp(text.data(), input.data(), input.size()) != 0) {
         state.SkipWithError("the plain decoder does not reproduce the input");
@@ -121,10 +126,10 @@ void run_comparison(benchmark::State& state, const std::string& input) {
         QuietStdout quiet;
         for (auto _ : state) {
             Clock::time_point start = Clock::now();
-            single_chars = byte_fed_single(message, sink);
+            single_chars = byte_fed_single(message, decoded);
             single_times.push_back(seconds_since(start));
             start = Clock::now();
-            run_chars = byte_fed_runs(message, sink);
+            run_chars = byte_fed_runs(message, decoded);
             run_times.push_back(seconds_since(start));
             start = Clock::now();
             plain_chars = plain(message, text, sink);

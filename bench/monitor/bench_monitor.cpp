@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bench/support/quiet_stdout.h"
+#include "app/run_output.h"
 #include "monitor/monitor_parser.h"
 #include "monitor/payload_drain.h"
 #include "tools/capture_builder.h"
@@ -36,7 +37,9 @@ std::string capture_text(int32_t max_text_reports, size_t text_report_size) {
 
 void run_parser(benchmark::State& state, const std::string& capture) {
     auto m = std::make_unique<Machines>();
-    std::FILE* payload_file = std::fopen("/dev/null", "wb");
+    std::FILE* null_file = std::fopen("/dev/null", "wb");
+    RunOutput streams{null_file};
+    const MonitorOutput payload_file = run_output(streams);
     {
         QuietStdout quiet;
         for (auto _ : state) {
@@ -44,14 +47,16 @@ void run_parser(benchmark::State& state, const std::string& capture) {
             std::fflush(stdout);
         }
     }
-    std::fclose(payload_file);
+    std::fclose(null_file);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(capture.size()));
 }
 
 // One read's worth per call, as a run driver would hand it over.
 void run_parser_batches(benchmark::State& state, const std::string& capture) {
     auto m = std::make_unique<Machines>();
-    std::FILE* payload_file = std::fopen("/dev/null", "wb");
+    std::FILE* null_file = std::fopen("/dev/null", "wb");
+    RunOutput streams{null_file};
+    const MonitorOutput payload_file = run_output(streams);
     const auto* chars = reinterpret_cast<const uint8_t*>(capture.data());
     {
         QuietStdout quiet;
@@ -63,7 +68,7 @@ void run_parser_batches(benchmark::State& state, const std::string& capture) {
             }
         }
     }
-    std::fclose(payload_file);
+    std::fclose(null_file);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(capture.size()));
 }
 
@@ -96,7 +101,9 @@ BENCHMARK(BM_ParserBatchTextHeavy)->Unit(benchmark::kMillisecond);
 void BM_CapturePath(benchmark::State& state) {
     static const std::string capture = capture_text(2, 40);
     auto m = std::make_unique<Machines>();
-    std::FILE* payload_file = std::fopen("/dev/null", "wb");
+    std::FILE* null_file = std::fopen("/dev/null", "wb");
+    RunOutput streams{null_file};
+    const MonitorOutput payload_file = run_output(streams);
     {
         QuietStdout quiet;
         for (auto _ : state) {
@@ -109,7 +116,7 @@ void BM_CapturePath(benchmark::State& state) {
             std::fflush(stdout);
         }
     }
-    std::fclose(payload_file);
+    std::fclose(null_file);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(capture.size()));
 }
 BENCHMARK(BM_CapturePath)->Unit(benchmark::kMillisecond);

@@ -6,26 +6,28 @@
 #include <vector>
 
 #include "lzhuf/lzhuf_decoder.h"
-#include "tests/support/stdout_capture.h"
 #include "tools/lzhuf_encoder.h"
 
 struct DecodeResult {
-    std::string stream;           // what the decoder wrote to its stream
-    std::string console;          // what it printed
+    std::string stream;           // what the decoder handed its sink
     std::vector<int64_t> counts;  // the value each feed_byte returned
 };
+
+inline void append_text(void* context, const uint8_t* text, uint32_t length) {
+    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(text), length);
+}
+
+// A sink that collects the decoded text in `text`.
+inline TextSink string_sink(std::string& text) { return TextSink{append_text, &text}; }
 
 // Restarts `d` and feeds `message` one byte per call; with `limit` >= 0,
 // then calls finish.
 inline DecodeResult decode(LzhufDecoder& d, const std::vector<uint8_t>& message, int64_t limit = -1) {
     DecodeResult r;
-    TempStream out;
-    StdoutCapture console;
+    const TextSink out = string_sink(r.stream);
     restart(d);
-    for (uint8_t byte : message) r.counts.push_back(feed_byte(d, byte, out.get()));
-    if (limit >= 0) finish(d, out.get(), limit);
-    r.console = console.stop();
-    r.stream = out.contents();
+    for (uint8_t byte : message) r.counts.push_back(feed_byte(d, byte, out));
+    if (limit >= 0) finish(d, out, limit);
     return r;
 }
 

@@ -155,7 +155,7 @@ TEST(FramerAbandon, TransferUnderWayGetsClosingAndCheckAnAwaitedOneStays) {
         ASSERT_TRUE(transfer_under_way(m->framer));
         const std::string before = m->payload.contents();
         StdoutCapture out;
-        abandon_transfer(m->framer, m->decoder, m->payload_file, c.why);
+        abandon_transfer(m->framer, m->decoder, m->output, c.why);
         const std::string shown = out.stop();
         const std::string added = m->payload.contents().substr(before.size());
         // What arrived comes out, the pending bits included.
@@ -169,7 +169,7 @@ TEST(FramerAbandon, TransferUnderWayGetsClosingAndCheckAnAwaitedOneStays) {
         EXPECT_EQ(shown.substr(0, added.size()), added);
         // Nothing under way any more: a second end changes nothing.
         const std::string settled = m->payload.contents();
-        abandon_transfer(m->framer, m->decoder, m->payload_file, c.why);
+        abandon_transfer(m->framer, m->decoder, m->output, c.why);
         EXPECT_EQ(m->payload.contents(), settled);
         EXPECT_EQ(m->framer.remembered_count, 0);
     }

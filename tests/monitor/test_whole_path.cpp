@@ -38,7 +38,7 @@ TEST(WholePath, ParserExtractsTheSameHoweverTheTextIsSplit) {
             if (round % 3 == 0) {
                 feed_text(*m, b.text.substr(at, n));
             } else {
-                feed_chars(m->parser, m->ring, m->payload_file, reinterpret_cast<const uint8_t*>(b.text.data()) + at,
+                feed_chars(m->parser, m->ring, m->output, reinterpret_cast<const uint8_t*>(b.text.data()) + at,
                            static_cast<int32_t>(n));
             }
             got += take_unread(*m);

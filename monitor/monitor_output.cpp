@@ -1,0 +1,10 @@
+#include "monitor/monitor_output.h"
+
+namespace {
+
+void no_text(void*, const uint8_t*, uint32_t) {}
+void no_line(void*, const char*, bool) {}
+
+}  // namespace
+
+MonitorOutput silent_output() { return MonitorOutput{nullptr, no_text, no_text, no_line}; }
