@@ -189,8 +189,9 @@ TEST_F(LiveRun, KeyOrStopSignalEndsTheRunTheEndOfInputDoesNotAndALostPortIsAwait
         SCOPED_TRACE(std::to_string(c.stop) + " modem " + std::to_string(c.modem));
         const bool port_lost = c.modem == Lost;
         remove_append_files();
-        start_simulator({"--start-delay", "0", "--rate", "3000", c.modem == Silent ? "--silent" : "--quiet"},
-                        c.modem == Sending ? b.text : "");
+        std::vector<std::string> args{"--start-delay", "0", "--rate", "3000"};
+        if (c.modem == Silent) args.push_back("--silent");
+        start_simulator(args, c.modem == Sending ? b.text : "");
         start_program({c.port, c.mode}, c.stop == SIGHUP || c.stop == SIGINT);
         // Run unattended, as with </dev/null: the end of input is no key.
         if (c.stop == SIGTERM) end_input();
