@@ -38,6 +38,11 @@ void line(void* context, const char* text, bool logged) {
     if (logged) std::fputs(text, r->payload_file);
 }
 
+void no_event(void*) {}
+void no_end(void*, const TransferSummary&) {}
+
 }  // namespace
 
-MonitorOutput run_output(RunOutput& r) { return MonitorOutput{&r, report_text, message_text, line}; }
+MonitorOutput run_output(RunOutput& r) {
+    return MonitorOutput{&r, report_text, message_text, line, no_event, no_event, no_end};
+}

@@ -30,7 +30,9 @@ inline void check(bool ok) {
 // logged one from a shown one.
 struct Recorded {
     std::string text;
-    MonitorOutput output() { return MonitorOutput{this, append_text, append_text, append_line}; }
+    MonitorOutput output() {
+        return MonitorOutput{this, append_text, append_text, append_line, opened, began, ended};
+    }
     TextSink sink() { return TextSink{append_text, this}; }
 
     static void append_text(void* context, const uint8_t* text, uint32_t length) {
@@ -38,6 +40,11 @@ struct Recorded {
     }
     static void append_line(void* context, const char* line, bool logged) {
         static_cast<Recorded*>(context)->text.append(logged ? "\1" : "\2").append(line);
+    }
+    static void opened(void* context) { static_cast<Recorded*>(context)->text.append("\3"); }
+    static void began(void* context) { static_cast<Recorded*>(context)->text.append("\4"); }
+    static void ended(void* context, const TransferSummary& s) {
+        static_cast<Recorded*>(context)->text.append("\5").append(TRANSFER_END_NAMES[s.how]);
     }
 };
 

@@ -15,14 +15,14 @@ constexpr const char* HEADER_FOUND =
     "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
 constexpr const char* MESSAGE_COMPLETED =
     "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
-constexpr const char* PACKET_NOT_FOUND =
-    "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n";
-constexpr const char* NEXT_HEADER_FOUND =
-    "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n";
 constexpr const char* NO_HEADER =
     "\r\n\r\n###====== NO <FC EM> HEADER, STARTING LZHUF DECOMPRESSION ======###\r\n";
-// The closing lines of a transfer abandoned for each TransferEnd, in order.
-constexpr const char* ABANDONED[] = {
+// The line that closes a transfer, for each way it can end.
+constexpr const char* CLOSINGS[] = {
+    MESSAGE_COMPLETED,
+    MESSAGE_COMPLETED,
+    "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n",
+    "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n",
     "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n",
     "\r\n###====== STOPPING LZHUF DECOMPRESSION: PORT LOST ======###\r\n",
     "\r\n###====== STOPPING LZHUF DECOMPRESSION: END OF CAPTURE ======###\r\n",
@@ -98,7 +98,9 @@ RememberedHeader read_header(const PayloadRing& ring) {
 // stays when it gave none), and the transfer awaited.
 void take_header(MessageFramer& f, const RememberedHeader& header, const MonitorOutput& out) {
     announce(out, HEADER_FOUND);
+    out.message_opened(out.context);
     if (header.has_length) f.uncompressed_len = header.length;
+    f.shown_length = f.uncompressed_len;
     if (f.uncompressed_len != 0) {
         char line[64];
         std::snprintf(line, sizeof line, "### UNCOMPRESSED LEN OF MESSAGE: %lld\r\n",
@@ -110,11 +112,13 @@ void take_header(MessageFramer& f, const RememberedHeader& header, const Monitor
 
 // Whether the stream arrived whole, on the console and in the payload file,
 // after the message's closing milestone and outside its text.
-void print_check(const LzhufDecoder& decoder, const MonitorOutput& out) {
+void print_check(const MessageFramer& f, const LzhufDecoder& decoder, const MonitorOutput& out, TransferEnd how) {
+    const TransferSummary summary{how, stream_check(decoder), f.shown_length};
     char line[CHECK_LINE_SIZE];
-    format_check_line(stream_check(decoder), line);
+    format_check_line(summary.check, line);
     announce(out, line);
     announce(out, "\r\n\r\n");
+    out.transfer_ended(out.context, summary);
 }
 
 // After a message has ended: the oldest announced message is awaited next,
@@ -133,10 +137,10 @@ void after_message(MessageFramer& f, const MonitorOutput& out) {
 // The message's stream has stopped arriving: what the pending bits still
 // hold is recovered up to the stream's own length, then the closing text
 // and the check.
-void end_message(LzhufDecoder& decoder, const MonitorOutput& out, const char* closing) {
+void end_message(const MessageFramer& f, LzhufDecoder& decoder, const MonitorOutput& out, TransferEnd how) {
     finish(decoder, message_sink(out), stream_length_limit(decoder));
-    announce(out, closing);
-    print_check(decoder, out);
+    announce(out, CLOSINGS[how]);
+    print_check(f, decoder, out, how);
 }
 
 // An "FC EM" line has just been completed by the byte handed over.  Leaves
@@ -155,8 +159,8 @@ void header_line(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decode
     case BlockData:
         // The transfer was cut short; its last bytes fed were the header's,
         // so nothing is recovered from the pending bits.
-        announce(out, NEXT_HEADER_FOUND);
-        print_check(decoder, out);
+        announce(out, CLOSINGS[NextHeader]);
+        print_check(f, decoder, out, NextHeader);
         f.remembered_count = 0;
         take_header(f, header, out);
         return;
@@ -169,6 +173,7 @@ bool start_bytes_completed(const PayloadRing& ring) {
 
 void start_transfer(MessageFramer& f, LzhufDecoder& decoder, const MonitorOutput& out) {
     show(out, "\r\n### START OF COMPRESSED MESSAGE FOUND\r\n");
+    out.transfer_began(out.context);
     restart(decoder);
     f.state = SkipTypeByte;
     f.since_start = 0;
@@ -183,6 +188,8 @@ void seek_start(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder
 void seek_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out) {
     if (!start_bytes_completed(ring)) return;
     announce(out, NO_HEADER);
+    out.message_opened(out.context);
+    f.shown_length = 0;
     start_transfer(f, decoder, out);
 }
 
@@ -218,7 +225,7 @@ void block_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decod
         f.state = BlockData;
         return;
     }
-    end_message(decoder, out, type == EOT ? MESSAGE_COMPLETED : PACKET_NOT_FOUND);
+    end_message(f, decoder, out, type == EOT ? EotFound : BadBlockType);
     after_message(f, out);
 }
 
@@ -227,7 +234,7 @@ void block_header(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decod
 // the header search.
 void complete_by_count(MessageFramer& f, LzhufDecoder& decoder, const MonitorOutput& out) {
     f.state = SeekHeader;
-    end_message(decoder, out, MESSAGE_COMPLETED);
+    end_message(f, decoder, out, LengthReached);
     restart(decoder);
     after_message(f, out);
 }
@@ -299,7 +306,7 @@ bool transfer_under_way(const MessageFramer& framer) {
 
 void abandon_transfer(MessageFramer& framer, LzhufDecoder& decoder, const MonitorOutput& out, TransferEnd why) {
     if (!transfer_under_way(framer)) return;
-    end_message(decoder, out, ABANDONED[why]);
+    end_message(framer, decoder, out, why);
     restart(decoder);
     if (why == SilenceTimeout || why == PortLost) {
         framer.state = SeekHeader;

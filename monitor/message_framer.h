@@ -84,15 +84,10 @@ struct MessageFramer {
     // HEADER_LOOK_BACK: an "FC EM" line completed sooner than that had its
     // F before the start, so it belongs to this transfer.
     int32_t since_start;
+    // The length the current message's header line showed, 0 when none.
+    int64_t shown_length;
 };
 
-// Why a transfer under way gets no more bytes; each has its closing line.
-enum TransferEnd : uint32_t {
-    SilenceTimeout,  // the live run heard no payload byte for about a minute
-    PortLost,        // the serial port went away
-    EndOfCapture,    // the capture file has no more bytes
-    RunStopped,      // the live run was ended (a key, a signal)
-};
 
 void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out,
                uint8_t b);
@@ -106,6 +101,8 @@ int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDe
                          const MonitorOutput& out, const uint8_t* bytes, int32_t count);
 void restart(MessageFramer& framer);
 bool transfer_under_way(const MessageFramer& framer);
-// After a timeout or a lost port the next remembered header is taken, as
-// after any message; at the end of a capture or a run nothing follows.
+// `why` is one of the ends for want of bytes (SilenceTimeout and after),
+// each with its closing line.  After a timeout or a lost port the next
+// remembered header is taken, as after any message; at the end of a capture
+// or a run nothing follows.
 void abandon_transfer(MessageFramer& framer, LzhufDecoder& decoder, const MonitorOutput& out, TransferEnd why);
