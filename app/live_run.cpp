@@ -12,6 +12,7 @@
 #include "app/port_recovery.h"
 #include "app/stream_buffers.h"
 #include "platform/console_keys.h"
+#include "platform/failure_output.h"
 #include "platform/windows_api.h"
 #include "serial/serial_port.h"
 
@@ -77,7 +78,7 @@ void settle(uint32_t port_index) {
 }
 
 [[noreturn]] void fail(const char* message, int status) {
-    std::printf("%s", message);
+    print_failure("%s", message);
     std::exit(status);
 }
 
@@ -161,9 +162,16 @@ void listen(uint32_t port_index) {
 void live_run(const char* argument_copy, int argc, char** argv) {
     console_keys_setup();
 
-    const int port_number = read_number(argument_copy + 3);
-    const uint32_t port_index = static_cast<uint32_t>(port_number) - 1u;
-    std::printf("\r\nTrying to open COM port %d...\r\n", port_number);
+    // Any other argument that reaches the live run is a device path, given
+    // unchanged.
+    const bool by_path = std::strncmp(argument_copy, "COM", 3) != 0;
+    const int port_number = by_path ? 0 : read_number(argument_copy + 3);
+    const uint32_t port_index = by_path ? choose_port_path(argument_copy) : com_port_index(port_number);
+    if (by_path) {
+        std::printf("\r\nTrying to open port %s...\r\n", argument_copy);
+    } else {
+        std::printf("\r\nTrying to open COM port %d...\r\n", port_number);
+    }
     if (open_serial_port(port_index, SERIAL_MODE) != 0) fail("Can not open comport\n", -5);
 
     // Binary append: every byte is stored as it was received or decoded, so
@@ -199,7 +207,7 @@ void live_run(const char* argument_copy, int argc, char** argv) {
     // its return; both files stay open and go on appending.
     for (;;) {
         if (start_modem(port_index, monitor_mode)) listen(port_index);
-        lose_port(port_index, port_number);
-        if (!await_port(port_index, port_number)) shut_down(port_index);
+        lose_port(port_index);
+        if (!await_port(port_index)) shut_down(port_index);
     }
 }
