@@ -8,12 +8,14 @@
 
 #include <sys/stat.h>
 
+#include "app/capture_input.h"
 #include "app/checked_output.h"
 #include "app/instances.h"
 #include "app/output_name.h"
 #include "app/payload_spill.h"
 #include "app/stream_buffers.h"
 #include "monitor/payload_drain.h"
+#include "platform/failure_output.h"
 
 namespace {
 
@@ -56,7 +58,7 @@ bool is_regular_file(std::FILE* file) {
 // decoding into a file that no longer keeps what it is given.  It is looked
 // at right after each piece of writing, so errno still holds the reason.
 [[noreturn]] void payload_write_failed() {
-    print_write_failure(output_name);
+    print_write_failure(output_name, true);
     std::exit(-3);
 }
 
@@ -156,13 +158,13 @@ int capture_file_run(const char* argument) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     // Binary mode: every byte value is capture data on every platform.
-    capture_file = std::fopen(argument, "rb");
+    capture_file = open_capture(argument);
     if (capture_file && is_directory(capture_file)) {
         std::fclose(capture_file);
         capture_file = nullptr;
     }
     if (!capture_file) {
-        std::printf("Unable to open file: %s\n", argument);
+        print_failure("Unable to open file: %s\n", argument);
         std::exit(-1);
     }
     use_static_buffer(capture_file, CaptureStream);
@@ -172,9 +174,9 @@ int capture_file_run(const char* argument) {
         std::fclose(capture_file);
         capture_file = nullptr;
         // The name is printed whole even when it is too long to build.
-        const size_t directory = directory_part_length(argument);
-        std::printf("Unable to open file : %.*s%s%s\n", static_cast<int>(directory), argument, OUTPUT_PREFIX,
-                    argument + directory);
+        const size_t directory = kept_directory_length(argument);
+        print_failure("Unable to open file : %.*s%s%s\n", static_cast<int>(directory), argument, OUTPUT_PREFIX,
+                      output_base_name(argument));
         std::exit(-3);
     }
     use_static_buffer(payload_file, PayloadStream);

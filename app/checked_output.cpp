@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/failure_output.h"
+
 bool flush_checked(std::FILE* stream) {
     errno = 0;
     const bool flushed = std::fflush(stream) == 0;
@@ -24,21 +26,25 @@ namespace {
 void report(WatchedFile& file) {
     if (file.failed) return;
     file.failed = true;
-    print_write_failure(file.name);
+    print_write_failure(file.name, false);
 }
 
 }  // namespace
 
-void print_write_failure(const char* name) {
+void print_write_failure(const char* name, bool ends_run) {
     // An error seen only through the indicator may leave no errno behind.
     const char* reason = errno != 0 ? std::strerror(errno) : "write error";
-    std::printf("\r\nUnable to write file : %s (%s)\r\n", name, reason);
-    std::fflush(stdout);
+    if (ends_run) {
+        print_failure("\r\nUnable to write file : %s (%s)\r\n", name, reason);
+    } else {
+        std::printf("\r\nUnable to write file : %s (%s)\r\n", name, reason);
+        std::fflush(stdout);
+    }
 }
 
 void read_failed(const char* name) {
     const char* reason = errno != 0 ? std::strerror(errno) : "read error";
-    std::printf("\r\nUnable to read file : %s (%s)\r\n", name, reason);
+    print_failure("\r\nUnable to read file : %s (%s)\r\n", name, reason);
     std::exit(READ_FAILED_STATUS);
 }
 

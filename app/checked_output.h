@@ -17,9 +17,10 @@ bool flush_checked(std::FILE* stream);
 // write on it failed.  A null stream is fine.
 bool close_checked(std::FILE*& stream);
 
-// "\r\nUnable to write file : NAME (REASON)\r\n" on the console, the reason
-// from errno as the failed flush or close left it.
-void print_write_failure(const char* name);
+// "\r\nUnable to write file : NAME (REASON)\r\n", the reason from errno as the
+// failed write, flush or close left it: on standard error when the failure
+// ends the run, on the console when the run goes on.
+void print_write_failure(const char* name, bool ends_run);
 
 // A capture (or the spill that holds its payload) that fails while it is
 // read must not end the run as its end would, with part of the messages and

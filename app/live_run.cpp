@@ -12,6 +12,7 @@
 #include "app/port_recovery.h"
 #include "app/stream_buffers.h"
 #include "platform/console_keys.h"
+#include "platform/failure_output.h"
 #include "platform/windows_api.h"
 #include "serial/serial_port.h"
 
@@ -72,7 +73,7 @@ bool write_command(uint32_t port_index, DWORD length) {
 }
 
 [[noreturn]] void fail(const char* message, int status) {
-    std::printf("%s", message);
+    print_failure("%s", message);
     std::exit(status);
 }
 
@@ -116,7 +117,7 @@ bool settle(uint32_t port_index, ReadEcho echo) {
 // Switches the modem into monitor mode, at the start and again when a lost
 // port is back.  False when the port went away on the way.  `heard` counts
 // what the start's settle steps have read so far.
-bool start_modem(uint32_t port_index, int port_number, int monitor_mode) {
+bool start_modem(uint32_t port_index, int monitor_mode) {
     std::snprintf(command_buffer, sizeof command_buffer, "\rvelk mode %d\r", monitor_mode);
     if (!write_command(port_index, 13) || !settle(port_index, Echoed)) return false;
 
@@ -132,7 +133,8 @@ bool start_modem(uint32_t port_index, int port_number, int monitor_mode) {
     if (!write_command(port_index, 11) || !settle(port_index, NotEchoed)) return false;
 
     if (start_heard == 0) {
-        std::printf("\r\n### NO REPLY FROM THE MODEM ON COM%d: IS IT CONNECTED AND SWITCHED ON?\r\n", port_number);
+        std::printf("\r\n### NO REPLY FROM THE MODEM ON %s: IS IT CONNECTED AND SWITCHED ON?\r\n",
+                    serial_port_label(port_index));
     }
     std::printf("\r\n\r\n### LISTENING TO VELK...\r\n\r\n");
     std::fflush(stdout);
@@ -170,9 +172,16 @@ void listen(uint32_t port_index) {
 void live_run(const char* argument_copy, int argc, char** argv) {
     console_keys_setup();
 
-    const int port_number = read_number(argument_copy + 3);
-    const uint32_t port_index = static_cast<uint32_t>(port_number) - 1u;
-    std::printf("\r\nTrying to open COM port %d...\r\n", port_number);
+    // Any other argument that reaches the live run is a device path, given
+    // unchanged.
+    const bool by_path = std::strncmp(argument_copy, "COM", 3) != 0;
+    const int port_number = by_path ? 0 : read_number(argument_copy + 3);
+    const uint32_t port_index = by_path ? choose_port_path(argument_copy) : com_port_index(port_number);
+    if (by_path) {
+        std::printf("\r\nTrying to open port %s...\r\n", argument_copy);
+    } else {
+        std::printf("\r\nTrying to open COM port %d...\r\n", port_number);
+    }
     if (open_serial_port(port_index, SERIAL_MODE) != 0) fail("Can not open comport\n", -5);
 
     // Binary append: every byte is stored as it was received or decoded, so
@@ -209,10 +218,10 @@ void live_run(const char* argument_copy, int argc, char** argv) {
     // A port that goes away is waited for, and the modem started again on
     // its return; both files stay open and go on appending.
     for (;;) {
-        if (port_up && start_modem(port_index, port_number, monitor_mode)) listen(port_index);
-        lose_port(port_index, port_number);
+        if (port_up && start_modem(port_index, monitor_mode)) listen(port_index);
+        lose_port(port_index);
         flush_watched(payload_output);
-        if (!await_port(port_index, port_number)) shut_down(port_index);
+        if (!await_port(port_index)) shut_down(port_index);
         port_up = true;
         start_heard = 0;
     }

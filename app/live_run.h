@@ -1,5 +1,6 @@
-// The live run on a serial port COM1..COM32.
+// The live run on a serial port COM1..COM256, or on a device given by its path.
 #pragma once
 
-// Entered with the upper-cased argument copy ("COM..."); never returns.
+// Entered with the upper-cased argument copy ("COM...") or a device path as
+// it was given; never returns.
 [[noreturn]] void live_run(const char* argument_copy, int argc, char** argv);

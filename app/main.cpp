@@ -6,9 +6,12 @@
 #include <cstring>
 
 #include "app/capture_run.h"
+#include "app/command_line.h"
 #include "app/live_run.h"
 #include "app/standard_streams.h"
 #include "app/stream_buffers.h"
+#include "platform/failure_output.h"
+#include "serial/port_list.h"
 
 namespace {
 
@@ -19,25 +22,22 @@ char argument_copy[256];
 constexpr char VERSION_LINE[] = "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)";
 
 void print_usage() {
-    std::printf("VELK_lzh: ERROR:");
-    std::printf("\r\nMissing input file, please append filename of capture file as first argument...\r\n");
-    std::printf("Or append COM port number, e.g. COM25, for continuous monitoring using an ZRQ Korvane modem...\r\n");
-    std::printf("EXAMPLE: velk_lzh COM25<Enter>\r\n");
-    std::printf("Look for COM port numbers in Windows Device Manager...\r\n");
+    print_failure("VELK_lzh: ERROR:");
+    print_failure("\r\nMissing input file, please append filename of capture file as first argument...\r\n");
+    print_failure("Or append COM port number, e.g. COM25, for continuous monitoring using an ZRQ Korvane modem...\r\n");
+    print_failure("EXAMPLE: velk_lzh COM25<Enter>\r\n");
+    print_failure("Look for COM port numbers in Windows Device Manager...\r\n");
 }
 
 // -h and --help: the usage, as an answer rather than an error.
 void print_help() {
-    std::printf("USAGE: velk_lzh CAPTURE_FILE | COMn [MODE] | -h | --help | -V | --version\r\n");
-    std::printf("Append filename of capture file as first argument to decode it...\r\n");
+    std::printf("USAGE: velk_lzh CAPTURE_FILE | - | COMn [MODE] | DEVICE [MODE] | --list | -h | --help | -V | --version\r\n");
+    std::printf("Append filename of capture file as first argument to decode it ('-' reads standard input)...\r\n");
     std::printf("Or append COM port number, e.g. COM25, for continuous monitoring using an ZRQ Korvane modem...\r\n");
     std::printf("MODE 3 (default) or 4 selects the modem's monitor mode; any key ends the monitoring...\r\n");
     std::printf("EXAMPLE: velk_lzh COM25<Enter>\r\n");
-    std::printf("Look for COM port numbers in Windows Device Manager...\r\n");
-}
-
-bool is_option(const char* argument, const char* short_name, const char* long_name) {
-    return std::strcmp(argument, short_name) == 0 || std::strcmp(argument, long_name) == 0;
+    print_device_help();
+    std::printf("velk_lzh --list shows the serial ports present...\r\n");
 }
 
 // An answer that could not be written (a full disk, a closed pipe) is no
@@ -49,19 +49,22 @@ int answered() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1
 int main(int argc, char** argv) {
     open_closed_standard_descriptors();
     use_static_buffer(stdout, ConsoleStream);
-    if (argc >= 2 && argv[1] != nullptr && is_option(argv[1], "-V", "--version")) {
+    const CommandKind kind = read_command_line(argc, argv);
+    if (kind == Refused) return STATUS_REFUSED;
+    if (kind == ListPorts) return list_serial_ports();
+    if (kind == ShowVersion) {
         std::printf("%s\r\n", VERSION_LINE);
         return answered();
     }
     std::printf("\r\n%s\n", VERSION_LINE);
     std::printf("==============================================\n\n");
 
-    if (argc < 2 || argv[1] == nullptr) {
+    if (kind == NoArgument) {
         print_usage();
         std::exit(-1);
     }
 
-    if (is_option(argv[1], "-h", "--help")) {
+    if (kind == ShowHelp) {
         print_help();
         return answered();
     }
@@ -72,6 +75,10 @@ int main(int argc, char** argv) {
     }
     argument_copy[i] = '\0';
 
-    if (std::strncmp(argument_copy, "COM", 3) == 0) live_run(argument_copy, argc, argv);
+    if (kind == LiveRunOnPort) {
+        if (argc > 2) warn_about_mode(argv[2]);
+        // A device path is opened as it was given; a COM name is read from the copy.
+        live_run(std::strncmp(argument_copy, "COM", 3) == 0 ? argument_copy : argv[1], argc, argv);
+    }
     return capture_file_run(argv[1]);
 }

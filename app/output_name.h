@@ -1,6 +1,9 @@
 // The payload file's name for a capture-file run: "decompressed_" in front of
 // the capture's file-name part, so the payload file lands beside the capture
-// ("logs/cap.txt" -> "logs/decompressed_cap.txt").
+// ("logs/cap.txt" -> "logs/decompressed_cap.txt").  Standard input ("-")
+// gives "decompressed_stdin.txt", and a capture under /dev or /proc (a
+// device, a process's descriptor), where nobody can write, gives its payload
+// file in the current directory.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +15,11 @@ inline constexpr size_t OUTPUT_NAME_SIZE = 256;  // room for 255 characters and 
 // file name).  On Windows both / and \ separate directories and a drive
 // prefix such as "C:" stays in front.
 size_t directory_part_length(const char* path);
+
+// The directory part that the payload file's name keeps, and its file-name
+// part after the prefix.
+size_t kept_directory_length(const char* argument);
+const char* output_base_name(const char* argument);
 
 // Builds the name into `name` (OUTPUT_NAME_SIZE bytes).  Returns false, and
 // leaves `name` empty, when the name would not fit; nothing is ever written

@@ -16,6 +16,7 @@
 
 #include "app/checked_output.h"
 #include "app/stream_buffers.h"
+#include "platform/failure_output.h"
 #include "monitor/payload_ring.h"
 
 namespace {
@@ -31,7 +32,7 @@ static_assert(REPLAY_PIECE + 25 < PAYLOAD_RING_SIZE);
 uint8_t replay_buffer[REPLAY_PIECE];
 
 [[noreturn]] void spill_failed(const char* reason) {
-    std::printf("Unable to write temporary file in %s (%s)\n", spill_directory, reason);
+    print_failure("Unable to write temporary file in %s (%s)\n", spill_directory, reason);
     std::exit(SPILL_FAILED_STATUS);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/instances.h"
 #include "platform/windows_api.h"
+#include "serial/open_failure.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -20,29 +21,35 @@ bool port_present(uint32_t port_index) {
     return ClearCommError(serial_handles[port_index], &errors, &status) != FALSE;
 }
 
-void lose_port(uint32_t port_index, int port_number) {
+void lose_port(uint32_t port_index) {
     // A transfer under way is cut off for good and gets its check line; an
     // announced message still awaited stays awaited, with the announcements
     // behind it.  The report being read is cut off too: after the return
     // the parser starts on fresh monitor text.
     abandon_transfer(message_framer, lzhuf_decoder, program_output, PortLost);
-    std::printf("\r\n### PORT COM%d LOST, WAITING FOR IT TO RETURN...\r\n", port_number);
+    std::printf("\r\n### PORT %s LOST, WAITING FOR IT TO RETURN...\r\n", serial_port_label(port_index));
     std::fflush(stdout);
     restart(monitor_parser);
     CloseHandle(serial_handles[port_index]);
     serial_handles[port_index] = INVALID_HANDLE_VALUE;
 }
 
-bool await_port(uint32_t port_index, int port_number) {
+bool await_port(uint32_t port_index) {
+    uint32_t shown_error = 0;
     for (;;) {
         for (int pause = 0; pause < PAUSES_PER_TRY; ++pause) {
             Sleep(100);
             if (_kbhit()) return false;
         }
         if (reopen_serial_port(port_index) == 0) {
-            std::printf("\r\n### PORT COM%d IS BACK, STARTING THE MODEM AGAIN\r\n", port_number);
+            std::printf("\r\n### PORT %s IS BACK, STARTING THE MODEM AGAIN\r\n", serial_port_label(port_index));
             std::fflush(stdout);
             return true;
+        }
+        if (serial_open_error != shown_error) {
+            shown_error = serial_open_error;
+            std::printf("\r\n### PORT %s\r\n", port_reason(port_index, shown_error));
+            std::fflush(stdout);
         }
         serial_handles[port_index] = INVALID_HANDLE_VALUE;
     }

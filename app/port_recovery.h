@@ -7,17 +7,19 @@
 //                               a vanished device node).  Asked after a read
 //                               that brought nothing, since a hung-up
 //                               terminal reads nothing without failing.
-//   lose_port(index, number)    print the lost line, abandon the message in
+//   lose_port(index)            print the lost line, abandon the message in
 //                               progress and close the handle.
-//   await_port(index, number)   try to open the port again about once a
-//                               second, quietly, watching for a key between
-//                               tries.  True once it is open again (after
-//                               the back line), false when a key or a stop
-//                               signal ended the wait.
+//   await_port(index)           try to open the port again about once a
+//                               second, watching for a key between tries;
+//                               the reason it cannot be opened is shown
+//                               each time it changes, not at every try.
+//                               True once it is open again (after the back
+//                               line), false when a key or a stop signal
+//                               ended the wait.
 #pragma once
 
 #include <cstdint>
 
 bool port_present(uint32_t port_index);
-void lose_port(uint32_t port_index, int port_number);
-bool await_port(uint32_t port_index, int port_number);
+void lose_port(uint32_t port_index);
+bool await_port(uint32_t port_index);

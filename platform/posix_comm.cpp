@@ -154,6 +154,8 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
         // TIOCEXCL against other programs, except those run as root.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             close(fd);
+            // Held by another opener: what the caller reports is a busy port.
+            errno = EBUSY;
             return INVALID_HANDLE_VALUE;
         }
         if (isatty(fd) && ioctl(fd, TIOCEXCL) == 0) note_held(fd);

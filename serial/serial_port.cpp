@@ -5,9 +5,12 @@
 #include <cstring>
 
 #include "platform/char_output.h"
+#include "platform/failure_output.h"
+#include "serial/open_failure.h"
 
 HANDLE serial_handles[SERIAL_PORT_COUNT];
 char serial_config[SERIAL_CONFIG_SIZE];
+uint32_t serial_open_error;
 
 namespace {
 
@@ -21,7 +24,7 @@ void append_config(const char* text) {
 bool build_config(const char* mode) {
     std::snprintf(serial_config, SERIAL_CONFIG_SIZE, "%s", "baud=115200");
     if (std::strlen(mode) != 3) {
-        std::printf("invalid mode \"%s\"\n", mode);
+        print_failure("invalid mode \"%s\"\n", mode);
         return false;
     }
     switch (mode[0]) {
@@ -29,7 +32,7 @@ bool build_config(const char* mode) {
         case '6': append_config(" data=6"); break;
         case '7': append_config(" data=7"); break;
         case '8': append_config(" data=8"); break;
-        default: std::printf("invalid number of data-bits '%c'\n", mode[0]); return false;
+        default: print_failure("invalid number of data-bits '%c'\n", mode[0]); return false;
     }
     switch (mode[1]) {
         case 'N':
@@ -38,12 +41,12 @@ bool build_config(const char* mode) {
         case 'e': append_config(" parity=e"); break;
         case 'O':
         case 'o': append_config(" parity=o"); break;
-        default: std::printf("invalid parity '%c'\n", mode[1]); return false;
+        default: print_failure("invalid parity '%c'\n", mode[1]); return false;
     }
     switch (mode[2]) {
         case '1': append_config(" stop=1"); break;
         case '2': append_config(" stop=2"); break;
-        default: std::printf("invalid number of stop bits '%c'\n", mode[2]); return false;
+        default: print_failure("invalid number of stop bits '%c'\n", mode[2]); return false;
     }
     append_config(" xon=off to=off odsr=off dtr=on rts=on");
     return true;
@@ -53,9 +56,13 @@ bool build_config(const char* mode) {
 // else why not (a port opened but not configured is closed again).
 const char* open_configured(uint32_t port_index) {
     HANDLE& handle = serial_handles[port_index];
-    handle = CreateFileA(serial_device_names[port_index], GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    serial_open_error = 0;
+    handle = CreateFileA(serial_device_name(port_index), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                          OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return "unable to open comport\n";
+    if (handle == INVALID_HANDLE_VALUE) {
+        serial_open_error = last_system_error();
+        return "unable to open comport\n";
+    }
 
     DCB dcb;
     std::memset(&dcb, 0, sizeof dcb);
@@ -69,8 +76,10 @@ const char* open_configured(uint32_t port_index) {
     if (!BuildCommDCBA(serial_config, &dcb)) {
         reason = "unable to set comport dcb settings\n";
     } else if (!SetCommState(handle, &dcb)) {
+        serial_open_error = last_system_error();
         reason = "unable to set comport cfg settings\n";
     } else if (!SetCommTimeouts(handle, &timeouts)) {
+        serial_open_error = last_system_error();
         reason = "unable to set comport time-out settings\n";
     }
     if (reason != nullptr) CloseHandle(handle);
@@ -81,15 +90,21 @@ const char* open_configured(uint32_t port_index) {
 
 int open_serial_port(uint32_t port_index, const char* serial_mode) {
     if (port_index >= SERIAL_PORT_COUNT) {
-        std::printf("illegal comport number\n");
+        print_failure("illegal comport number\n");
         return 1;
     }
     if (!build_config(serial_mode != nullptr ? serial_mode : "")) return 1;
-    std::printf("\r\nOpen COM port %d: %s\r\n", static_cast<int>(port_index + 1), serial_config);
+    if (port_index == PATH_PORT_INDEX) {
+        std::printf("\r\nOpen port %s: %s\r\n", serial_device_name(port_index), serial_config);
+    } else {
+        std::printf("\r\nOpen COM port %d: %s\r\n", static_cast<int>(port_index + 1), serial_config);
+    }
 
     const char* const reason = open_configured(port_index);
     if (reason != nullptr) {
-        std::printf("%s", reason);
+        print_failure("%s", reason);
+        // A settings text the platform refuses is ours to fix, not the user's.
+        if (serial_open_error != 0) explain_open_failure(port_index, serial_open_error);
         return 1;
     }
     return 0;

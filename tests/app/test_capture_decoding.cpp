@@ -315,8 +315,8 @@ CaptureRun run_long(const std::string& script, const std::string& payload_file =
         EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp")) << "temporary file left";
     }
     // Where a temporary file failed, the line names the directory.
-    const size_t at = run.result.out.find(dir.path());
-    if (at != std::string::npos) run.result.out.replace(at, dir.path().size(), "DIR");
+    const size_t at = run.result.err.find(dir.path());
+    if (at != std::string::npos) run.result.err.replace(at, dir.path().size(), "DIR");
     return run;
 }
 
@@ -356,10 +356,9 @@ TEST(CaptureDecoding, StorageThatFailsEndsTheRunWithItsStatus) {
     for (const auto& k : cases) {
         const ProgramResult r = run_long(k.script).result;
         EXPECT_EQ(r.status, k.status) << k.script;
-        EXPECT_EQ(r.err, "");
-        // Said once, at the end, and no message announced before it.
-        EXPECT_EQ(count_of(r.out, "Unable"), 1u);
-        EXPECT_TRUE(r.out.ends_with(k.last_line)) << r.out.substr(r.out.rfind("Unable"));
+        // Said once, on standard error, and no message announced before it.
+        EXPECT_EQ(r.err, k.last_line);
+        EXPECT_EQ(r.out.find("Unable"), std::string::npos);
         EXPECT_EQ(r.out.find("MESSAGE COMPLETED"), std::string::npos);
     }
 }
@@ -386,18 +385,20 @@ TEST(CaptureDecoding, ReadErrorEndsTheRunWithItsOwnStatus) {
     };
     for (const auto& k : cases) {
         const ProgramResult r = run_long(k.script).result;
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out.find("Unable"), std::string::npos);
         if (k.last_line.empty()) {
             EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.err, "");
             continue;
         }
+        // Said once, on standard error.
         EXPECT_EQ(r.status, STATUS_READ_FAILED) << k.script;
-        EXPECT_EQ(count_of(r.out, "Unable"), 1u);
-        EXPECT_TRUE(r.out.ends_with(k.last_line)) << r.out.substr(r.out.rfind("Unable"));
+        EXPECT_EQ(count_of(r.err, "Unable"), 1u);
+        EXPECT_TRUE(r.err.ends_with(k.last_line)) << r.err;
     }
     // The temporary file is named where it stood.
     const ProgramResult spill = run_long(PIPED + "(" + preload + "5:1000; exec \"$0\" in.txt)").result;
-    EXPECT_NE(spill.out.find("\r\nUnable to read file : DIR/tmp/velk_spill_"), std::string::npos);
+    EXPECT_NE(spill.err.find("\r\nUnable to read file : DIR/tmp/velk_spill_"), std::string::npos) << spill.err;
 }
 #endif
 

@@ -1,6 +1,6 @@
 // The entry point and the failure paths of the capture-file run, checked on
 // the real executable: console text byte for byte, exit status, files made,
-// and nothing at all on standard error.
+// and on standard error only the lines of a failure that ended the run.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,12 +17,16 @@ const std::string USAGE =
     "EXAMPLE: velk_lzh COM25<Enter>\r\n"
     "Look for COM port numbers in Windows Device Manager...\r\n";
 const std::string HELP =
-    "USAGE: velk_lzh CAPTURE_FILE | COMn [MODE] | -h | --help | -V | --version\r\n"
-    "Append filename of capture file as first argument to decode it...\r\n"
+    "USAGE: velk_lzh CAPTURE_FILE | - | COMn [MODE] | DEVICE [MODE] | --list | -h | --help | -V | --version\r\n"
+    "Append filename of capture file as first argument to decode it ('-' reads standard input)...\r\n"
     "Or append COM port number, e.g. COM25, for continuous monitoring using an ZRQ Korvane modem...\r\n"
     "MODE 3 (default) or 4 selects the modem's monitor mode; any key ends the monitoring...\r\n"
-    "EXAMPLE: velk_lzh COM25<Enter>\r\nLook for COM port numbers in Windows Device Manager...\r\n";
-const std::string NO_PORT = "\r\nTrying to open COM port 0...\r\nillegal comport number\nCan not open comport\n";
+    "EXAMPLE: velk_lzh COM25<Enter>\r\n"
+    "COM1 is /dev/ttyS0 in this build (COMn: /dev/ttyS<n-1>, n up to 256); a device path may be given instead,\r\n"
+    "e.g. velk_lzh /dev/ttyUSB0 or velk_lzh /dev/serial/by-id/usb-...<Enter>\r\n"
+    "velk_lzh --list shows the serial ports present...\r\n";
+const std::string NO_PORT = "\r\nTrying to open COM port 0...\r\n";
+const std::string ILLEGAL = "illegal comport number\nCan not open comport\n";
 
 size_t entries_in(const TempDir& dir) {
     const std::filesystem::recursive_directory_iterator entries(dir.path());
@@ -31,7 +35,7 @@ size_t entries_in(const TempDir& dir) {
 
 TEST(CommandLine, NoArgumentPrintsUsageAndVersionOptionsAnswerAlone) {
     TempDir dir;
-    expect_result(run_velk(dir, {}), BANNER + USAGE, STATUS_NO_CAPTURE);
+    expect_result(run_velk(dir, {}), BANNER, STATUS_NO_CAPTURE, USAGE);
     for (const char* option : {"-V", "--version"})
         expect_result(run_velk(dir, {option}), "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\r\n", 0);
     EXPECT_EQ(entries_in(dir), 0u);
@@ -51,34 +55,41 @@ TEST(CommandLine, ArgumentChoosesTheRunAndWhereThePayloadFileGoes) {
         std::string directory;               // made before the run
         std::string out;
         int status;
+        std::string err;  // standard error: the failure that ended the run
         std::string payload_file, payload;  // no name: none may be made
     } cases[] = {
-        {"-h", {}, "", HELP, 0, "", ""},
-        {"--help", {}, "", HELP, 0, "", ""},
-        {"missing.txt", {}, "", "Unable to open file: missing.txt\n", STATUS_NO_CAPTURE, "", ""},
-        {"", {}, "", "Unable to open file: \n", STATUS_NO_CAPTURE, "", ""},
-        {"a_directory", {}, "a_directory", "Unable to open file: a_directory\n", STATUS_NO_CAPTURE, "", ""},
-        {std::string(4000, 'x'), {}, "", "Unable to open file: " + std::string(4000, 'x') + "\n", STATUS_NO_CAPTURE,
+        {"-h", {}, "", HELP, 0, "", "", ""},
+        {"--help", {}, "", HELP, 0, "", "", ""},
+        {"missing.txt", {}, "", "", STATUS_NO_CAPTURE, "Unable to open file: missing.txt\n", "", ""},
+        {"", {}, "", "", STATUS_NO_CAPTURE, "Unable to open file: \n", "", ""},
+        {"a_directory", {}, "a_directory", "", STATUS_NO_CAPTURE, "Unable to open file: a_directory\n", "", ""},
+        {std::string(4000, 'x'), {}, "", "", STATUS_NO_CAPTURE, "Unable to open file: " + std::string(4000, 'x') + "\n",
          "", ""},
-        {"cap.txt", "", "decompressed_cap.txt", "Unable to open file : decompressed_cap.txt\n", STATUS_NO_PAYLOAD_FILE,
+        {"cap.txt", "", "decompressed_cap.txt", "", STATUS_NO_PAYLOAD_FILE, "Unable to open file : decompressed_cap.txt\n",
          "", ""},
         // 242 characters and the prefix make the longest payload-file name, 255.
-        {std::string(242, 'd'), "", "", "", 0, "decompressed_" + std::string(242, 'd'), ""},
-        {std::string(243, 'c'), "", "", "Unable to open file : decompressed_" + std::string(243, 'c') + "\n",
-         STATUS_NO_PAYLOAD_FILE, "", ""},
-        {deep + std::string(14, 'c'), "", deep, "Unable to open file : " + deep + "decompressed_cccccccccccccc\n",
-         STATUS_NO_PAYLOAD_FILE, "", ""},
-        {"logs/cap.txt", hello, "logs", "hello", 0, "logs/decompressed_cap.txt", "hello"},
+        {std::string(242, 'd'), "", "", "", 0, "", "decompressed_" + std::string(242, 'd'), ""},
+        {std::string(243, 'c'), "", "", "", STATUS_NO_PAYLOAD_FILE,
+         "Unable to open file : decompressed_" + std::string(243, 'c') + "\n", "", ""},
+        {deep + std::string(14, 'c'), "", deep, "", STATUS_NO_PAYLOAD_FILE,
+         "Unable to open file : " + deep + "decompressed_cccccccccccccc\n", "", ""},
+        {"logs/cap.txt", hello, "logs", "hello", 0, "", "logs/decompressed_cap.txt", "hello"},
+        // Standard input, and a capture where nobody may write: the payload
+        // file in the current directory.
+        {"-", {}, "", "", 0, "", "decompressed_stdin.txt", ""},
+        {"/dev/stdin", {}, "", "", 0, "", "decompressed_stdin", ""},
+        {"/proc/self/fd/0", {}, "", "", 0, "", "decompressed_0", ""},
+        {"./-x", hello, "", "hello", 0, "", "decompressed_-x", "hello"},
         {"all.bin", "X\r\nLEN: 256\r\n###PAYLOAD2:\r\n" + every_byte + "\r\n###PAYLOAD_END\r\n", "",
-         std::string(every_byte).insert(every_byte.find('\r'), "\n"), 0, "decompressed_all.bin", every_byte},
-        {"caf\xC3\xA9_\xFF_com.txt", "X\r\nLEN: 2\r\n###PAYLOAD2:\r\n\xE9\xFF\r\n", "", "\xE9\xFF", 0,
+         std::string(every_byte).insert(every_byte.find('\r'), "\n"), 0, "", "decompressed_all.bin", every_byte},
+        {"caf\xC3\xA9_\xFF_com.txt", "X\r\nLEN: 2\r\n###PAYLOAD2:\r\n\xE9\xFF\r\n", "", "\xE9\xFF", 0, "",
          "decompressed_caf\xC3\xA9_\xFF_com.txt", "\xE9\xFF"},
         // "COM" in any case starts a live run, even where such a file exists.
-        {"commands.txt", hello, "", NO_PORT, STATUS_NO_PORT, "", ""},
-        {"Com.log", hello, "", NO_PORT, STATUS_NO_PORT, "", ""},
-        {"cOM", hello, "", NO_PORT, STATUS_NO_PORT, "", ""},
+        {"commands.txt", hello, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
+        {"Com.log", hello, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
+        {"cOM", hello, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
         // Read to its 255th character only: the 256th would make it port -5.
-        {"COM-" + std::string(251, '0') + "5", {}, "", NO_PORT, STATUS_NO_PORT, "", ""},
+        {"COM-" + std::string(251, '0') + "5", {}, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.arg.substr(0, 40));
@@ -87,10 +98,37 @@ TEST(CommandLine, ArgumentChoosesTheRunAndWhereThePayloadFileGoes) {
         if (k.capture) write_file(dir / k.arg, *k.capture);
         if (!k.payload_file.empty()) write_file(dir / k.payload_file, "old contents");
         const size_t entries = entries_in(dir);
-        expect_result(run_velk(dir, {k.arg}), BANNER + k.out, k.status);
+        expect_result(run_velk(dir, {k.arg}), BANNER + k.out, k.status, k.err);
         EXPECT_EQ(entries_in(dir), entries);
         EXPECT_EQ(k.payload_file.empty() ? "" : read_file(dir / k.payload_file), k.payload);
     }
+}
+
+// Arguments no run takes are refused before anything is done: an unknown
+// option or one more argument than the run takes, with status 2.  A mode
+// other than 3 or 4 is only warned about.
+TEST(CommandLine, ArgumentsNoRunTakesAreRefusedAndAModeOtherThan3Or4IsWarnedAbout) {
+    TempDir dir;
+    const auto refused = [](const std::string& what) { return "velk_lzh: " + what + " (see velk_lzh --help)\n"; };
+    const struct {
+        std::vector<std::string> args;
+        std::string out, err;
+        int status;
+    } cases[] = {
+        {{"-x"}, "", refused("unknown option -x"), 2},
+        {{"--verbose", "cap.txt"}, "", refused("unknown option --verbose"), 2},
+        {{"a.txt", "b.txt"}, "", refused("unexpected argument b.txt"), 2},
+        {{"COM3", "4", "x"}, "", refused("unexpected argument x"), 2},
+        {{"COM3", "--help"}, "", refused("unexpected argument --help"), 2},
+        {{"--version", "now"}, "", refused("unexpected argument now"), 2},
+        {{"COM0", "x"}, BANNER + NO_PORT, "velk_lzh: mode x is neither 3 nor 4, mode 3 is used\n" + ILLEGAL,
+         STATUS_NO_PORT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        expect_result(run_velk(dir, c.args), c.out, c.status, c.err);
+    }
+    EXPECT_EQ(entries_in(dir), 0u);
 }
 
 }  // namespace

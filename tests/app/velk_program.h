@@ -26,10 +26,11 @@ inline ProgramResult run_velk(const TempDir& dir, const std::vector<std::string>
     return run_program(VELK_LZH_PATH, args, dir.path());
 }
 
-// The console byte for byte, the exit status, and nothing on standard error.
-inline void expect_result(const ProgramResult& r, const std::string& out, int status) {
+// The console byte for byte, the exit status, and standard error: the lines
+// of a failure that ended the run, nothing otherwise.
+inline void expect_result(const ProgramResult& r, const std::string& out, int status, const std::string& err = "") {
     EXPECT_EQ(r.out, out);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, err);
     EXPECT_EQ(r.status, status);
 }
 

@@ -179,15 +179,15 @@ protected:
     int simulator_exit() { return wait_exit(simulator_, 5000); }
 
     // The end of a run that was told to stop: status 0, the farewell last on
-    // the console (if it had one), nothing on standard error, and a
-    // simulator still there ended by "velk Stop\r".
-    void expect_clean_end(bool console_open = true) {
+    // the console (if it had one), nothing on standard error but a warning
+    // `err`, and a simulator still there ended by "velk Stop\r".
+    void expect_clean_end(bool console_open = true, const std::string& err = "") {
         EXPECT_EQ(program_exit(), 0);
         if (simulator_ > 0) {
             EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
         }
         EXPECT_TRUE(console_open ? console().ends_with(GOODBYE) : console().empty()) << console();
-        EXPECT_EQ(errors(), "");
+        EXPECT_EQ(errors(), err);
     }
 
     // CPU time the running program has used so far, from its process clock.

@@ -59,13 +59,33 @@ private:
     std::string path_;
 };
 
+// The ELF machine a program is built for (0 if it is no ELF file).
+inline unsigned elf_machine(const std::string& path) {
+    unsigned char header[20] = {};
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header), sizeof header);
+    if (header[0] != 0x7F || header[1] != 'E' || header[2] != 'L' || header[3] != 'F') return 0;
+    return header[5] == 2 ? header[18] * 256u + header[19] : header[18] + header[19] * 256u;
+}
+
+// A cross build's tests run under an emulator (VELK_TEST_EMULATOR, e.g.
+// qemu-aarch64): the programs they start are the target's too, and the
+// emulator starts them, while the host's own programs (/bin/sh) run as they are.
+inline void run_through_emulator(std::vector<std::string>& argv) {
+    const char* const emulator = std::getenv("VELK_TEST_EMULATOR");
+    if (emulator == nullptr || *emulator == '\0' || argv.empty()) return;
+    const unsigned machine = elf_machine(argv[0]);
+    // Under the emulator this process is the target's too: /bin/sh tells what the kernel runs.
+    if (machine != 0 && machine != elf_machine("/bin/sh")) argv.insert(argv.begin(), emulator);
+}
+
 // Starts `argv` in `directory` with standard input `in` (-1: /dev/null),
 // output `out` and error `err`, as a shell would: SIGPIPE at its default, a
 // `terminal` input as the controlling terminal of a session of its own, and
 // only the three standard descriptors open, so a test can count on the rest.
 // The child has its own copies of `in`, `out` and `err`: they are closed here.
-inline pid_t start_program(const std::vector<std::string>& argv, const std::string& directory, int in, int out,
+inline pid_t start_program(std::vector<std::string> argv, const std::string& directory, int in, int out,
                            int err, bool terminal = false) {
+    run_through_emulator(argv);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

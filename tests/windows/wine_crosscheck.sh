@@ -7,7 +7,8 @@
 #     output is translated the same way before the comparison;
 #   - the payload file, byte for byte;
 #   - the exit status, as the shell sees it (modulo 256);
-#   - standard error, which must be empty for both.
+#   - standard error (the lines of a failure that ended the run), translated
+#     the same way.
 #
 # Then the live run: Wine maps COMn to the device that the prefix's
 # dosdevices/comn link names, so velk_lzh.exe COM7 with com7 linked to the
@@ -125,7 +126,10 @@ check_case() {
   perl -0777 -pe 's/\n/\r\n/g' "$n/.stdout" >"$n/.stdout_crlf"
   cmp -s "$n/.stdout_crlf" "$w/.stdout" || problems+=("console differs")
   cmp -s "$n/.status" "$w/.status" || problems+=("status $(cat "$n/.status") native, $(cat "$w/.status") windows")
-  [[ ! -s $n/.stderr && ! -s $w/.stderr ]] || problems+=("standard error not empty")
+  # The lines of a failure that ends the run go to standard error, a text
+  # stream too.
+  perl -0777 -pe 's/\n/\r\n/g' "$n/.stderr" >"$n/.stderr_crlf"
+  cmp -s "$n/.stderr_crlf" "$w/.stderr" || problems+=("standard error differs")
   if [[ -n $payload && -f $n/$payload ]]; then
     cmp -s "$n/$payload" "$w/$payload" || problems+=("$payload differs")
   elif [[ -n $payload && -e $w/$payload ]]; then

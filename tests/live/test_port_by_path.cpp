@@ -1,0 +1,154 @@
+// A port given by its device path or by a link to it, as udev's by-id names
+// are: the same run as COMn, shown by that path, and a link that comes to
+// name a new terminal is followed.  The ports that --list finds, and why a
+// port cannot be used.
+#include <sys/file.h>
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "tests/live/live_rig.h"
+#include "tests/support/pty.h"
+
+namespace live {
+namespace {
+
+std::string opened_path(const std::string& port) {
+    return BANNER + "\r\nTrying to open port " + port + "...\r\n\r\nOpen port " + port +
+           ": baud=115200 data=8 parity=n stop=1 xon=off to=off odsr=off dtr=on rts=on\r\n";
+}
+
+std::string real_path(const std::string& link) {
+    char target[PATH_MAX];
+    return realpath(link.c_str(), target) != nullptr ? target : "";
+}
+
+TEST_F(LiveRun, PortGivenByItsPathOrByALinkRunsAsCOMnAndALinkRepointedToANewTerminalIsFollowed) {
+    const TransferMessage first = message(1500, 31), second = message(1500, 32);
+    const CaptureOptions options = capture_options(31);
+    CaptureBuilder b;
+    builder_start(b, options.seed);
+    add_message(b, first, options);
+    const size_t vanish_at = b.text.size();
+    add_noise_line(b);
+    add_message(b, second, options);
+    const std::string by_id = "serial/by-id/usb-Velk_Modem_0001-if00-port0";
+    ASSERT_EQ(mkdir(path("serial").c_str(), 0755) | mkdir(path("serial/by-id").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("../../ttyS2", path(by_id).c_str()), 0);
+
+    for (const bool by_link : {false, true}) {
+        SCOPED_TRACE(by_link ? "by link" : "by path");
+        for (const char* name : {"velk_payload_data.txt", "velk_original_data.txt"}) std::remove(path(name).c_str());
+        std::vector<std::string> simulator{"--rate", "0", "--start-delay", "0"};
+        if (by_link) simulator.insert(simulator.end(), {"--vanish-after", std::to_string(vanish_at), "--vanish-ms", "1500"});
+        start_simulator(simulator, b.text);
+        const std::string port = by_link ? path(by_id) : real_path(path("ttyS2"));
+        start_program({port});
+        const std::string last = HEADER_FOUND + second.text + COMPLETED + ok_line(second.text);
+        ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").ends_with(last); }, 10000)) << console();
+        press_key();
+        expect_clean_end();
+        EXPECT_TRUE(console().starts_with(opened_path(port))) << console();
+        const std::string lost = "\r\n### PORT " + port + " LOST, WAITING FOR IT TO RETURN...\r\n";
+        const std::string why = "\r\n### PORT " + port + ": No such file or directory\r\n";
+        const std::string back = "\r\n### PORT " + port + " IS BACK, STARTING THE MODEM AGAIN\r\n";
+        const std::string shown = console();
+        EXPECT_EQ(count_of(shown, lost + why), by_link ? 1u : 0u) << shown;
+        EXPECT_EQ(count_of(shown, back), by_link ? 1u : 0u) << "reason shown once, not once a try";
+        EXPECT_EQ(file("received.bin"), by_link ? start_commands(3) + all_commands(3) : all_commands(3));
+        const std::string before = SEPARATOR + replies(3) + b.text.substr(0, vanish_at);
+        EXPECT_EQ(file("velk_original_data.txt"),
+                  by_link ? before + replies(3) + b.text.substr(vanish_at) : SEPARATOR + replies(3) + b.text);
+        EXPECT_EQ(file("velk_payload_data.txt"),
+                  SEPARATOR + HEADER_FOUND + first.text + COMPLETED + ok_line(first.text) + last);
+    }
+}
+
+// Each way a port cannot be used: one line on standard error names the
+// port, its device and the system's reason, the next says what to do.
+TEST(LiveRunRefused, PortThatCannotBeUsedIsNamedWithItsDeviceTheReasonAndTheRemedy) {
+    TempDir dir;
+    const std::string illegal = "illegal comport number\nCan not open comport\n";
+    const std::string no_device = "velk_lzh: no such device; velk_lzh --list shows the serial ports present\n";
+    const std::string missing = "/dev/velk_adapter_not_plugged_in";
+    Pty held;
+    ASSERT_FALSE(held.name.empty());
+    ASSERT_EQ(flock(held.slave, LOCK_EX | LOCK_NB), 0) << "another program holds it";
+    ASSERT_EQ(symlink(held.name.c_str(), (dir / "ttyS4").c_str()), 0);
+    write_file(dir / "ttyS7", "");  // a file that is no serial port
+    const auto trying = [](int com) { return "\r\nTrying to open COM port " + std::to_string(com) + "...\r\n"; };
+    const struct {
+        std::string argument, shown, err;  // shown after the banner
+    } cases[] = {
+        {"COM0", trying(0), illegal},
+        {"COM257", trying(257), illegal},
+        {"COM-1", trying(-1), illegal},
+        {"com99999999999", trying(INT_MAX), illegal},
+        {"COM256", opened(256).substr(BANNER.size()),
+         "unable to open comport\nvelk_lzh: COM256 (./ttyS255): No such file or directory\n" + no_device +
+             "Can not open comport\n"},
+        {missing, opened_path(missing).substr(BANNER.size()),
+         "unable to open comport\nvelk_lzh: " + missing + ": No such file or directory\n" + no_device +
+             "Can not open comport\n"},
+        {"COM8", opened(8).substr(BANNER.size()),
+         "unable to set comport cfg settings\nvelk_lzh: COM8 (./ttyS7): Inappropriate ioctl for device\n"
+         "Can not open comport\n"},
+        {"COM5", opened(5).substr(BANNER.size()),
+         "unable to open comport\nvelk_lzh: COM5 (./ttyS4): Device or resource busy\nvelk_lzh: the port is busy: "
+         "another program uses it, end that one first\nCan not open comport\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argument);
+        expect_result(run_velk(dir, {c.argument}), BANNER + c.shown, STATUS_NO_PORT, c.err);
+    }
+    EXPECT_FALSE(file_exists(dir / "velk_payload_data.txt"));
+    EXPECT_FALSE(file_exists(dir / "velk_original_data.txt"));
+}
+
+// The most common first-day problem: a device of a group the user is not in.
+TEST(LiveRunRefused, DeviceWithoutPermissionNamesTheGroupToJoin) {
+    if (geteuid() != 0 || !file_exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root to become another user";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    Pty device;
+    ASSERT_EQ(chown(device.name.c_str(), 0, 5) | chmod(device.name.c_str(), 0660), 0);
+    const group* owner = getgrgid(5);
+    ASSERT_NE(owner, nullptr);
+    const std::string name = owner->gr_name;
+    const ProgramResult r = run_program("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                             VELK_LZH_PATH, device.name}, dir.path());
+    EXPECT_EQ(r.status, STATUS_NO_PORT);
+    EXPECT_EQ(r.out, opened_path(device.name));
+    EXPECT_EQ(r.err, "unable to open comport\nvelk_lzh: " + device.name + ": Permission denied\nvelk_lzh: " +
+                         device.name + " belongs to group " + name + ": join it (sudo usermod -aG " + name +
+                         " $USER), then log in again\nCan not open comport\n");
+}
+
+// --list reads the test build's folders: the working directory for /dev,
+// its sys/class/tty for the kernel's, where a ttyS port with type 0 is one
+// of the placeholders without hardware.
+TEST(ListPorts, ShowsThePortsPresentWithTheirCOMNameAndTheLinksByIdOrSaysThereAreNone) {
+    TempDir dir;
+    expect_result(run_velk(dir, {"--list"}), "No serial ports found.\n", 0);
+    Pty usb, uart, placeholder;
+    const std::string by_id = "usb-Velk_Modem_0001-if00-port0";
+    for (const char* folder : {"serial", "serial/by-id", "sys", "sys/class", "sys/class/tty", "sys/class/tty/ttyS0",
+                               "sys/class/tty/ttyS1"}) {
+        ASSERT_EQ(mkdir((dir / folder).c_str(), 0755), 0);
+    }
+    write_file(dir / "sys/class/tty/ttyS0/type", "0\n");
+    write_file(dir / "sys/class/tty/ttyS1/type", "4\n");
+    ASSERT_EQ(symlink(placeholder.name.c_str(), (dir / "ttyS0").c_str()) |
+                  symlink(uart.name.c_str(), (dir / "ttyS1").c_str()) |
+                  symlink(usb.name.c_str(), (dir / "ttyUSB0").c_str()) |
+                  symlink("../../ttyUSB0", (dir / ("serial/by-id/" + by_id)).c_str()),
+              0);
+    write_file(dir / "ttyACM0", "");  // no device
+    expect_result(run_velk(dir, {"--list"}),
+                  "./ttyS1 (COM2)\n./ttyUSB0\n./serial/by-id/" + by_id + " -> " + usb.name + "\n", 0);
+}
+
+}  // namespace
+}  // namespace live
