@@ -151,7 +151,8 @@ void decode_spilled() {
 
 }  // namespace
 
-int capture_file_run(const char* argument) {
+int capture_file_run(const char* argument, const char* messages_dir) {
+    console_start(run_streams.console);
 #if !defined(_WIN32)
     // A console that goes away (a pager quit, `| head`) must not end the run:
     // the payload file is still written whole.
@@ -181,6 +182,11 @@ int capture_file_run(const char* argument) {
     }
     use_static_buffer(payload_file, PayloadStream);
     run_streams.payload_file = payload_file;
+    if (messages_dir) {
+        // A message file that fails ends the run, as the payload file does.
+        run_streams.files.ends_run = true;
+        message_files_open(run_streams.files, messages_dir, output_base_name(argument));
+    }
 
     parse_capture(argument, is_regular_file(capture_file));
     // The text payloads are all there is until decoding starts: a file that
@@ -197,7 +203,9 @@ int capture_file_run(const char* argument) {
     }
     // No byte follows: a transfer still under way has ended here.
     abandon_transfer(message_framer, lzhuf_decoder, program_output, EndOfCapture);
+    print_message_count(run_streams);
     check_payload_file();
+    message_files_close(run_streams.files);
 
     std::fclose(capture_file);
     capture_file = nullptr;

@@ -16,7 +16,7 @@ bool is_option(const char* argument, const char* short_name, const char* long_na
 
 bool is_known_option(const char* argument) {
     return is_option(argument, "-h", "--help") || is_option(argument, "-V", "--version") ||
-           std::strcmp(argument, "--list") == 0;
+           std::strcmp(argument, "--list") == 0 || is_option(argument, "-m", "--messages");
 }
 
 // A capture file whose name starts with '-' is given as "./-x".
@@ -55,6 +55,20 @@ CommandKind read_command_line(int argc, char** argv) {
     const int allowed = kind == LiveRunOnPort ? 3 : 2;  // the port takes a mode
     if (argc > allowed && argv[allowed] != nullptr) return refuse("unexpected argument", argv[allowed]);
     return kind;
+}
+
+bool take_messages_option(int& argc, char**& argv, const char*& dir) {
+    if (argc < 2 || argv[1] == nullptr || !is_option(argv[1], "-m", "--messages")) return true;
+    if (argc < 3 || argv[2] == nullptr) {
+        refuse("missing folder after", argv[1]);
+        return false;
+    }
+    dir = argv[2];
+    // The program's name stays in front; the run's arguments follow it.
+    argv[2] = argv[0];
+    argv += 2;
+    argc -= 2;
+    return true;
 }
 
 void warn_about_mode(const char* mode) {

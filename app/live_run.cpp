@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "app/checked_output.h"
+#include "app/full_path.h"
+#include "app/utc_time.h"
 #include "app/instances.h"
 #include "app/silence_watchdog.h"
 #include "app/port_recovery.h"
@@ -56,6 +59,7 @@ bool write_command(uint32_t port_index, DWORD length) {
 // there is nothing to switch off.
 [[noreturn]] void shut_down(uint32_t port_index) {
     abandon_transfer(message_framer, lzhuf_decoder, program_output, RunStopped);
+    print_message_count(run_streams);
     std::printf("\r\nVELK OFF");
     if (serial_handles[port_index] != INVALID_HANDLE_VALUE) {
         std::strcpy(command_buffer, "velk Stop\r");
@@ -67,9 +71,33 @@ bool write_command(uint32_t port_index, DWORD length) {
     std::printf("\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n");
     close_watched(payload_output);
     close_watched(original_output);
+    message_files_close(run_streams.files);
     payload_file = nullptr;
     original_data_file = nullptr;
-    std::exit(payload_output.failed ? payload_output.status : original_output.failed ? original_output.status : 0);
+    std::exit(payload_output.failed    ? payload_output.status
+              : original_output.failed ? original_output.status
+              : run_streams.files.failed ? MESSAGE_FILES_FAILED_STATUS
+                                         : 0);
+}
+
+// Once at the start: when the run began, on which port, and where what it
+// hears is kept.  The original-data file gets none of this: it stays the
+// bytes from the port, a capture that decodes again.
+void say_time_and_place(uint32_t port_index, const char* messages_dir) {
+    char when[UTC_TEXT_SIZE];
+    format_utc_iso(std::time(nullptr), when);
+    char line[FULL_PATH_SIZE + 64];
+    std::snprintf(line, sizeof line, "### RUN STARTED %s ON %s\r\n", when, serial_port_label(port_index));
+    run_line(run_streams, line, true);
+    char path[FULL_PATH_SIZE];
+    std::snprintf(line, sizeof line, "### PAYLOAD FILE: %s\r\n", full_path(PAYLOAD_FILE_NAME, path));
+    run_line(run_streams, line, false);
+    std::snprintf(line, sizeof line, "### ORIGINAL DATA FILE: %s\r\n", full_path(ORIGINAL_DATA_FILE_NAME, path));
+    run_line(run_streams, line, false);
+    if (messages_dir) {
+        std::snprintf(line, sizeof line, "### MESSAGE FILES: %s\r\n", full_path(messages_dir, path));
+        run_line(run_streams, line, false);
+    }
 }
 
 [[noreturn]] void fail(const char* message, int status) {
@@ -91,7 +119,7 @@ bool take_arrived(uint32_t port_index, ReadEcho echo) {
     const BOOL read_ok = ReadFile(serial_handles[port_index], receive_buffer, LISTEN_READ_SIZE, &byte_count, nullptr);
     if (byte_count > LISTEN_READ_SIZE) byte_count = 0;
     if (byte_count > 0) {
-        if (echo == Echoed) std::fwrite(receive_buffer, 1, byte_count, stdout);
+        if (echo == Echoed) console_air(run_streams.console, receive_buffer, byte_count, MessageText);
         start_heard += byte_count;
         if (original_data_file) std::fwrite(receive_buffer, 1, byte_count, original_data_file);
         if (feed_single_in_arrival_order(receive_buffer, static_cast<int32_t>(byte_count)) > 0) watchdog_heard(silence_watchdog);
@@ -128,15 +156,20 @@ bool start_modem(uint32_t port_index, int monitor_mode) {
     if (!settle(port_index, Echoed)) return false;
 
     // From "velk Start" on the modem's monitor text may begin at once: it is
-    // listening data, parsed but not shown raw.
+    // listening data, parsed but not shown raw, and the line that says so
+    // comes before it, never inside a message.
     std::strcpy(command_buffer, "velk Start\r");
-    if (!write_command(port_index, 11) || !settle(port_index, NotEchoed)) return false;
+    if (!write_command(port_index, 11)) return false;
+    run_line(run_streams, "\r\n\r\n### LISTENING TO VELK...\r\n\r\n", false);
+    std::fflush(stdout);
+    if (!settle(port_index, NotEchoed)) return false;
 
     if (start_heard == 0) {
-        std::printf("\r\n### NO REPLY FROM THE MODEM ON %s: IS IT CONNECTED AND SWITCHED ON?\r\n",
-                    serial_port_label(port_index));
+        char line[MESSAGE_PATH_SIZE];
+        std::snprintf(line, sizeof line, "\r\n### NO REPLY FROM THE MODEM ON %s: IS IT CONNECTED AND SWITCHED ON?\r\n",
+                      serial_port_label(port_index));
+        run_line(run_streams, line, false);
     }
-    std::printf("\r\n\r\n### LISTENING TO VELK...\r\n\r\n");
     std::fflush(stdout);
     Sleep(100);
     if (_kbhit()) shut_down(port_index);
@@ -169,8 +202,10 @@ void listen(uint32_t port_index) {
 
 }  // namespace
 
-void live_run(const char* argument_copy, int argc, char** argv) {
+void live_run(const char* argument_copy, int argc, char** argv, const char* messages_dir) {
     console_keys_setup();
+    console_start(run_streams.console);
+    run_streams.live = true;
 
     // Any other argument that reaches the live run is a device path, given
     // unchanged.
@@ -201,6 +236,11 @@ void live_run(const char* argument_copy, int argc, char** argv) {
     std::fprintf(original_data_file, "%s", separator);
     payload_output.stream = payload_file;
     original_output.stream = original_data_file;
+    if (messages_dir) {
+        run_streams.files.live = true;
+        message_files_open(run_streams.files, messages_dir, serial_port_label(port_index));
+    }
+    say_time_and_place(port_index, messages_dir);
     flush_watched(payload_output);
     flush_watched(original_output);
 

@@ -49,6 +49,8 @@ int answered() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1
 int main(int argc, char** argv) {
     open_closed_standard_descriptors();
     use_static_buffer(stdout, ConsoleStream);
+    const char* messages_dir = nullptr;
+    if (!take_messages_option(argc, argv, messages_dir)) return STATUS_REFUSED;
     const CommandKind kind = read_command_line(argc, argv);
     if (kind == Refused) return STATUS_REFUSED;
     if (kind == ListPorts) return list_serial_ports();
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
     if (kind == LiveRunOnPort) {
         if (argc > 2) warn_about_mode(argv[2]);
         // A device path is opened as it was given; a COM name is read from the copy.
-        live_run(std::strncmp(argument_copy, "COM", 3) == 0 ? argument_copy : argv[1], argc, argv);
+        live_run(std::strncmp(argument_copy, "COM", 3) == 0 ? argument_copy : argv[1], argc, argv, messages_dir);
     }
-    return capture_file_run(argv[1]);
+    return capture_file_run(argv[1], messages_dir);
 }

@@ -1,11 +1,11 @@
 #include "app/run_output.h"
 
+#include <ctime>
+
+#include "app/utc_time.h"
 #include "platform/char_output.h"
 
 namespace {
-
-constexpr uint8_t CR = 0x0D;
-constexpr uint8_t LF = 0x0A;
 
 // Short pieces, as one byte of a message gives, go character by character,
 // which is cheaper there than a stream call.
@@ -18,31 +18,53 @@ void write_piece(const uint8_t* text, uint32_t length, std::FILE* stream) {
 }
 
 void message_text(void* context, const uint8_t* text, uint32_t length) {
-    const auto* r = static_cast<const RunOutput*>(context);
-    write_piece(text, length, stdout);
+    auto* r = static_cast<RunOutput*>(context);
+    console_air(r->console, text, length, MessageText);
     write_piece(text, length, r->payload_file);
+    message_files_text(r->files, text, length);
 }
 
 void report_text(void* context, const uint8_t* text, uint32_t length) {
-    const auto* r = static_cast<const RunOutput*>(context);
-    for (uint32_t k = 0; k < length; ++k) {
-        if (text[k] == CR) put_char(LF, stdout);
-        put_char(text[k], stdout);
-    }
+    auto* r = static_cast<RunOutput*>(context);
+    console_air(r->console, text, length, ReportText);
     write_piece(text, length, r->payload_file);
 }
 
-void line(void* context, const char* text, bool logged) {
-    const auto* r = static_cast<const RunOutput*>(context);
-    std::fputs(text, stdout);
-    if (logged) std::fputs(text, r->payload_file);
+void line(void* context, const char* text, bool logged) { run_line(*static_cast<RunOutput*>(context), text, logged); }
+
+void message_opened(void* context) {
+    auto* r = static_cast<RunOutput*>(context);
+    if (!r->live) return;
+    char when[UTC_TEXT_SIZE];
+    format_utc_iso(std::time(nullptr), when);
+    char text[64];
+    std::snprintf(text, sizeof text, "### HEARD AT %s\r\n", when);
+    run_line(*r, text, true);
 }
 
-void no_event(void*) {}
-void no_end(void*, const TransferSummary&) {}
+void transfer_began(void* context) { message_files_began(static_cast<RunOutput*>(context)->files, std::time(nullptr)); }
+
+void transfer_ended(void* context, const TransferSummary& summary) {
+    auto* r = static_cast<RunOutput*>(context);
+    ++r->messages;
+    if (summary.check.intact) ++r->intact;
+    message_files_ended(r->files, summary, std::time(nullptr));
+}
 
 }  // namespace
 
 MonitorOutput run_output(RunOutput& r) {
-    return MonitorOutput{&r, report_text, message_text, line, no_event, no_event, no_end};
+    return MonitorOutput{&r, report_text, message_text, line, message_opened, transfer_began, transfer_ended};
+}
+
+void run_line(RunOutput& r, const char* text, bool logged) {
+    console_line(r.console, text);
+    if (logged) std::fputs(text, r.payload_file);
+}
+
+void print_message_count(RunOutput& r) {
+    char text[96];
+    std::snprintf(text, sizeof text, "### %u MESSAGES: %u OK, %u DAMAGED\r\n", r.messages, r.intact,
+                  r.messages - r.intact);
+    console_line(r.console, text);
 }

@@ -165,6 +165,9 @@ void console_keys_setup() {
 
 void console_keys_restore() {
     released = 1;
+    // The key that ended the run, and any typed after it, were meant for
+    // this program: left in the terminal, the shell would read them next.
+    if (mode_applied) tcflush(STDIN_FILENO, TCIFLUSH);
     restore_terminal();
 }
 

@@ -67,5 +67,8 @@ void console_keys_setup() {
 // The console mode is not changed on Windows: _kbhit sees single keys as
 // it is.  Restoring only lets a waiting close handler return.
 void console_keys_restore() {
+    // The key that ended the run was meant for this program, not for the
+    // shell that reads the console next.
+    while (_kbhit()) _getch();
     if (run_ended) SetEvent(run_ended);
 }
