@@ -38,6 +38,8 @@ void print_help() {
     std::printf("EXAMPLE: velk_lzh COM25<Enter>\r\n");
     print_device_help();
     std::printf("velk_lzh --list shows the serial ports present...\r\n");
+    std::printf("-m DIR (or --messages DIR) before the capture or port also writes each message to a file of its\r\n");
+    std::printf("own in DIR, listed in DIR/index.tsv...\r\n");
 }
 
 // An answer that could not be written (a full disk, a closed pipe) is no
