@@ -111,7 +111,7 @@ void run_comparison(benchmark::State& state, const std::string& input) {
     std::setvbuf(sink, sink_buffer, _IOFBF, sizeof sink_buffer);
     // Decoded text goes where the program sends it: the console (quiet
     // below) and the payload file.
-    RunOutput streams{sink};
+    RunOutput streams{.payload_file = sink};
     const TextSink decoded = message_sink(run_output(streams));
     if (plain_decode(message.data(), message.size(), text.data(), text.size()) != input.size() ||
         std::memcmp(text.data(), input.data(), input.size()) != 0) {

@@ -38,7 +38,7 @@ std::string capture_text(int32_t max_text_reports, size_t text_report_size) {
 void run_parser(benchmark::State& state, const std::string& capture) {
     auto m = std::make_unique<Machines>();
     std::FILE* null_file = std::fopen("/dev/null", "wb");
-    RunOutput streams{null_file};
+    RunOutput streams{.payload_file = null_file};
     const MonitorOutput payload_file = run_output(streams);
     {
         QuietStdout quiet;
@@ -55,7 +55,7 @@ void run_parser(benchmark::State& state, const std::string& capture) {
 void run_parser_batches(benchmark::State& state, const std::string& capture) {
     auto m = std::make_unique<Machines>();
     std::FILE* null_file = std::fopen("/dev/null", "wb");
-    RunOutput streams{null_file};
+    RunOutput streams{.payload_file = null_file};
     const MonitorOutput payload_file = run_output(streams);
     const auto* chars = reinterpret_cast<const uint8_t*>(capture.data());
     {
@@ -102,7 +102,7 @@ void BM_CapturePath(benchmark::State& state) {
     static const std::string capture = capture_text(2, 40);
     auto m = std::make_unique<Machines>();
     std::FILE* null_file = std::fopen("/dev/null", "wb");
-    RunOutput streams{null_file};
+    RunOutput streams{.payload_file = null_file};
     const MonitorOutput payload_file = run_output(streams);
     {
         QuietStdout quiet;
