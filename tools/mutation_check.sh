@@ -51,6 +51,12 @@ faults=(
   "watchdog_any_state|app/live_run.cpp|s/watchdog_pass\(silence_watchdog, transfer_under_way\(message_framer\)\)/watchdog_pass(silence_watchdog, message_framer.state != SeekHeader)/|the watchdog giving up an announced message whose transfer has not begun"
   "lost_port_forgets|app/port_recovery.cpp|s/    abandon_transfer\(message_framer, lzhuf_decoder, program_output, PortLost\);/    restart(message_framer);/|a lost port forgetting an awaited announcement and closing no transfer"
   "settle_unlogged|app/live_run.cpp|s/        start_heard \+= byte_count;\n/        start_heard += byte_count;\n        if (echo == Echoed) return true;\n/|what arrives during the start commands shown but neither logged nor decoded"
+  "air_obeyed|app/console_output.cpp|s/    if \(c\.terminal\) \{\n        for/    if (false) {\n        for/|a terminal shown the air's control bytes as they are"
+  "fresh_line_off|app/console_output.cpp|s/if \(!opens_line && c\.last != LF\)/if (false)/|a ### line left to start wherever the cursor stands"
+  "file_overwritten|app/message_files.cpp|s/if \(link\(from, to\) == 0\)/if (std::rename(from, to) == 0)/|a message file renamed over one of the same name"
+  "count_no_damaged|app/run_output.cpp|s/r\.messages - r\.intact\);/0u);/|the count line never counting a damaged message"
+  "heard_in_capture|app/run_output.cpp|s/    if \(!r->live\) return;\n//|HEARD AT lines in a capture run"
+  "stop_key_left|platform/console_keys_posix.cpp|s/    if \(mode_applied\) tcflush\(STDIN_FILENO, TCIFLUSH\);\n//|the key that ended the run left for the shell"
 )
 
 usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
