@@ -44,10 +44,13 @@ TEST(BadInput, MalformedReportsGiveExactlyWhatTheyAllow) {
         // which only type 8 gets); a huge binary count runs to the capture's end.
         {"X\r\nTYPE: -1 LEN: 2\r\n###PAYLOAD2:\r\n41 42\r\nX\r\nTYPE: 999999 LEN: 9\r\n###PAYLOAD2:\r\n41", "", ""},
         {"X\r\nTYPE: 8 LEN: 9999999\r\n###PAYLOAD2:\r\n41 42 43", "\r### <Bin data>\r\n", ""},
+        // The notice after text that left the cursor inside a line starts a line of its own.
+        {"X\r\nLEN: 3\r\n###PAYLOAD2:\r\nab\r\nX\r\nTYPE: 8 LEN: 1\r\n###PAYLOAD2:\r\n41\r\n",
+         "ab\n\r\r\n\r### <Bin data>\r\n", "ab\r"},
     };
     for (const auto& c : cases) {
         const CaptureRun o = run_capture(c.capture);
-        EXPECT_TRUE(o.result.out == BANNER + c.console) << c.capture.substr(0, 60);
+        EXPECT_TRUE(o.result.out == counted(BANNER + c.console)) << c.capture.substr(0, 60);
         EXPECT_TRUE(o.payload == c.payload) << c.capture.substr(0, 60);
     }
 }
@@ -76,7 +79,7 @@ TEST(BadInput, DeviceAsCapture) {
     // lands beside the link.
     TempDir dir;
     ASSERT_EQ(symlink("/dev/null", (dir / "null_link").c_str()), 0);
-    expect_result(run_velk(dir, {"null_link"}), BANNER, 0);
+    expect_result(run_velk(dir, {"null_link"}), counted(BANNER), 0);
     EXPECT_TRUE(file_exists(dir / "decompressed_null_link"));
 }
 

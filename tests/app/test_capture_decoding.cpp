@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -26,11 +27,14 @@ const std::string NEXT_HEADER = "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEX
 // whole text, the line that ended it and an OK check; a damaged one whatever
 // it decoded, the line that ended it and a DAMAGED check; an announcement
 // never followed by its transfer (no ending) nothing.  Each opens with its
-// header's line, or the no-header line when it came without one.
+// header's line, or the no-header line when it came without one.  A
+// completed transfer ends at its EOT, or (`by_length`) where its count
+// reached the stream's own length before that.
 struct Outcome {
     std::string text, ending = COMPLETED;
     bool intact = true;
     bool announced = true;
+    bool by_length = false;
 };
 
 struct Capture {
@@ -57,15 +61,66 @@ size_t next_opening(const std::string& file, size_t from) {
     return std::min(file.find(HEADER_FOUND, from), file.find(NO_HEADER, from));
 }
 
+// The run with --messages msgs, `runs` times into the same directory (0: a
+// plain run); `files` holds what msgs/ has at the end, by name.  Between
+// runs each message file gets KEPT appended, as a reader's note would be:
+// a later run must leave it so.
+const std::string KEPT = "\r\n(read)";
+struct MessagesRun : CaptureRun {
+    std::map<std::string, std::string> files;
+};
+
+MessagesRun run_messages(const std::string& capture, int runs) {
+    if (runs == 0) return {run_capture(capture), {}};
+    TempDir dir;
+    write_file(dir / "cap.txt", capture);
+    MessagesRun run;
+    for (int k = 0; k < runs; ++k) {
+        if (k > 0) {
+            for (const auto& entry : std::filesystem::directory_iterator(dir / "msgs"))
+                if (entry.path().filename() != "index.tsv") write_file(entry.path(), read_file(entry.path()) + KEPT);
+        }
+        run.result = run_velk(dir, {"-m", "msgs", "cap.txt"});
+    }
+    run.payload = read_file(dir / "decompressed_cap.txt");
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "msgs"))
+        run.files[entry.path().filename()] = read_file(entry.path());
+    return run;
+}
+
+// The length the console shows right after a message's opening line, which
+// ends at `from`; empty when it shows none.
+std::string shown_length_at(const std::string& console, size_t from) {
+    static const std::regex shown("### UNCOMPRESSED LEN OF MESSAGE: (\\d+)\r\n");
+    std::smatch m;
+    if (from > console.size()) return "";
+    return std::regex_search(console.begin() + static_cast<std::ptrdiff_t>(from), console.end(), m, shown,
+                             std::regex_constants::match_continuous) ? m.str(1) : "";
+}
+
 // A run that ended well and left the text payloads, then each message as
-// wanted.  The console shows the same messages with only the progress lines
-// of the decoding in between.
-void expect_messages(const CaptureRun& run, const Capture& c, bool console_shown = true) {
+// wanted, each with a check line.  The console shows the same messages with
+// only the progress lines of the decoding in between, every "###" line on a
+// line of its own, and at the end the count of the check lines.  With
+// --messages (`message_runs`), every check line has its message's file,
+// holding what the payload file shows between its opening and closing lines,
+// named in order with its verdict, and a line in the index that repeats the
+// check line's figures.
+void expect_messages(const MessagesRun& run, const Capture& c, int message_runs = 0, bool console_shown = true) {
+    static const std::regex check_line(
+        "### MESSAGE CHECK: (OK|DAMAGED) \\((\\d+) OF (\\d+) CHARACTERS, CRC ([0-9A-F]{4}), SENT ([0-9A-F]{4})\\)\r\n\r\n");
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
     const std::string& file = run.payload;
+    const std::string& out = run.result.out;
     size_t at = next_opening(file, 0);
+    size_t shown_at = next_opening(out, 0);
     EXPECT_TRUE(file.substr(0, at) == c.b.text_payloads);
+    struct Checked {
+        std::string name, text, index;  // the name without ".txt", the index line without the name
+    };
+    std::vector<Checked> checked;
+    size_t ok = 0;
     for (size_t i = 0; i < c.want.size(); ++i) {
         ASSERT_NE(at, std::string::npos) << "only " << i << " messages";
         const Outcome& w = c.want[i];
@@ -74,28 +129,71 @@ void expect_messages(const CaptureRun& run, const Capture& c, bool console_shown
         const size_t from = at + opening.size();
         at = next_opening(file, from);
         const std::string got = file.substr(from, at == std::string::npos ? at : at - from);
-        const size_t check = got.rfind(w.ending + "### MESSAGE CHECK: DAMAGED (");
+        const std::string announced = shown_length_at(out, shown_at + opening.size());
+        shown_at = next_opening(out, shown_at + opening.size());
+        const size_t closing = got.rfind(w.ending + "### MESSAGE CHECK: ");
+        const std::string after = closing == std::string::npos ? "" : got.substr(closing + w.ending.size());
+        std::smatch check;
+        const bool has_check = std::regex_match(after, check, check_line);
         // No ending: an announcement whose transfer never came, so nothing.
         EXPECT_TRUE(w.ending.empty() ? got.empty()
                     : w.intact       ? got == w.text + w.ending + ok_line(w.text)
-                                     : check != std::string::npos && got.find("\r\n", check + w.ending.size()) + 4 == got.size())
+                                     : has_check && check[1] == "DAMAGED")
             << "message " << i << ":\n" << got;
+        if (w.ending.empty() || !has_check) continue;
+        const std::string end = w.ending == STOPPING       ? "bad-type"
+                                : w.ending == NEXT_HEADER    ? "next-header"
+                                : w.ending == END_OF_CAPTURE ? "end-of-capture"
+                                : w.by_length                ? "length"
+                                                             : "eot";
+        char number[8];
+        std::snprintf(number, sizeof number, "%04zu", checked.size() + 1);
+        checked.push_back({"cap.txt-" + std::string(number) + "-" + check.str(1), got.substr(0, closing),
+                           "\tcap.txt\t\t\t" + end + "\t" + check.str(1) + "\t" + check.str(2) + "\t" + check.str(3) +
+                               "\t" + announced + "\t" + check.str(4) + "\t" + check.str(5) + "\n"});
+        ok += check[1] == "OK";
     }
     EXPECT_EQ(at, std::string::npos) << "more messages than sent";
-    if (!console_shown) return;
-    static const std::regex progress(
-        "### UNCOMPRESSED LEN OF MESSAGE: -?\\d+\r\n|\r\n### START OF COMPRESSED MESSAGE FOUND\r\n|"
-        "\r\n\r\n### LOGICAL PACKET FOUND, LEN \\d+\r\n\r\n### LZHUF OUTPUT \\(on the fly\\):\r\n\r\n");
-    const std::string& out = run.result.out;
-    EXPECT_TRUE(out.starts_with(BANNER));
-    EXPECT_TRUE(std::regex_replace(out.substr(std::min(out.size(), next_opening(out, 0))), progress, "") ==
-                file.substr(std::min(file.size(), next_opening(file, 0))))
-        << "the console's messages differ from the payload file's";
+    if (console_shown) {
+        static const std::regex progress(
+            "### UNCOMPRESSED LEN OF MESSAGE: -?\\d+\r\n|\r\n### START OF COMPRESSED MESSAGE FOUND\r\n|"
+            "\r\n\r\n### LOGICAL PACKET FOUND, LEN \\d+\r\n\r\n### LZHUF OUTPUT \\(on the fly\\):\r\n\r\n");
+        EXPECT_TRUE(out.starts_with(BANNER));
+        const std::string count = counted("", checked.size(), ok);
+        EXPECT_TRUE(out.ends_with(count)) << out.substr(out.size() - std::min<size_t>(out.size(), 200));
+        const size_t first = std::min(out.size() - count.size(), next_opening(out, 0));
+        EXPECT_TRUE(std::regex_replace(out.substr(first, out.size() - count.size() - first), progress, "") ==
+                    file.substr(std::min(file.size(), next_opening(file, 0))))
+            << "the console's messages differ from the payload file's";
+        // A "###" line stands after LF, or after a CR that follows one.
+        for (size_t h = out.find("###"); h != std::string::npos; h = out.find("###", out.find('\n', h))) {
+            const size_t line = h - (out[h - 1] == '\r');
+            EXPECT_EQ(out[line - 1], '\n') << out.substr(line - std::min<size_t>(line, 40), 80);
+        }
+    }
+    if (message_runs == 0) return;
+    std::map<std::string, std::string> files;
+    std::string index = "file\tsource\tbegan\tended\tend\tverdict\tcharacters\tlength\tannounced\tcrc\tsent\n";
+    for (int k = 1; k <= message_runs; ++k) {
+        for (const Checked& m : checked) {
+            const std::string name = m.name + (k > 1 ? "-" + std::to_string(k) : "") + ".txt";
+            files[name] = m.text;
+            for (int later = k; later < message_runs; ++later) files[name] += KEPT;
+            index += name + m.index;
+        }
+    }
+    EXPECT_EQ(run.files.count("index.tsv") ? run.files.at("index.tsv") : "", index);
+    files["index.tsv"] = index;
+    EXPECT_EQ(run.files.size(), files.size());
+    for (const auto& [name, text] : files) {
+        EXPECT_TRUE(run.files.count(name) && run.files.at(name) == text) << name;
+    }
 }
 
-CaptureRun expect_decoded(const Capture& c) {
-    const CaptureRun run = run_capture(c.b.text);
-    expect_messages(run, c);
+// Decoded with --messages, `runs` times into the same directory.
+MessagesRun expect_decoded(const Capture& c, int runs = 1) {
+    const MessagesRun run = run_messages(c.b.text, runs);
+    expect_messages(run, c, runs);
     return run;
 }
 
@@ -125,9 +223,10 @@ TEST(CaptureDecoding, MessagesOfEveryLengthClassComeOutWholeAndOk) {
         {.text = generated_text(4, 2000), .block_size = 255},
         {.text = generated_text(5, 900), .length_field = "40"},  // the header's length is not the stream's
     };
-    for (const TransferMessage& msg : messages) add(c, msg);
+    // The empty one is whole at its sixth byte, before its EOT.
+    for (const TransferMessage& msg : messages) add(c, msg, {.text = msg.text, .by_length = msg.text.empty()});
     add_text_report(c.b, "BYE\r", 0);
-    const CaptureRun run = expect_decoded(c);
+    const MessagesRun run = expect_decoded(c);
     for (const char* block : {"LEN 256\r\n", "LEN 255\r\n"}) EXPECT_NE(run.result.out.find(block), std::string::npos);
 }
 
@@ -145,7 +244,9 @@ TEST(CaptureDecoding, DamagedTransfersSayDamagedAndTheNextMessageIsOk) {
     // title, NUL "0" NUL, STX, length before it).
     m[4].identifier = "CUTSHORT0001";
     m[4].cut_at = static_cast<int64_t>(transfer_header(m[4]).size() + 2 + m[4].title.size() + 3 + 2 + 50);
-    for (size_t i = 0; i < std::size(m); ++i) add(c, m[i], {"", i == 2 ? STOPPING : i == 4 ? NEXT_HEADER : COMPLETED, false});
+    // A flipped bit or a lost block leaves as many characters as the stream says.
+    for (size_t i = 0; i < std::size(m); ++i)
+        add(c, m[i], {"", i == 2 ? STOPPING : i == 4 ? NEXT_HEADER : COMPLETED, false, true, i != 2 && i != 4});
     // No EOT: the next payload byte stands where a type byte is read, yet
     // the stream is recovered whole and says so.
     const std::string no_eot = "The last block of this one has no EOT after it.\r\n";
@@ -165,7 +266,7 @@ TEST(CaptureDecoding, HeaderLengthUnreadableStillDecodesWhole) {
         const TransferMessage msg{.text = generated_text(8 + i, 700), .identifier = identifiers[i], .length_field = i == 3 ? "none" : ""};
         add(c, msg);
     }
-    const CaptureRun run = expect_decoded(c);
+    const MessagesRun run = expect_decoded(c);
     EXPECT_EQ(shown_lengths(run.result.out), (std::vector<std::string>{"7", "7"}));
 }
 
@@ -252,7 +353,8 @@ TEST(CaptureDecoding, TransfersWithoutTheirHeaderAndACutInsideAGroupDecode) {
     c.want.push_back({group[2].text});
     c.want.push_back({.text = group[3].text, .announced = false});
     c.want.push_back({.text = group[4].text, .announced = false});
-    expect_decoded(c);
+    // A second run into the same folder adds its files and index lines.
+    expect_decoded(c, 2);
 }
 
 // What arrived before the capture breaks off is decoded, then closed and
@@ -302,11 +404,11 @@ const Capture& long_capture() {
 // shell with velk_lzh as "$0" and TMPDIR=$PWD/tmp, an empty directory (left
 // empty afterwards, where the run ends well); without a script, run with a
 // console that has gone away, as after a pager has quit.
-CaptureRun run_long(const std::string& script, const std::string& payload_file = "decompressed_cap.txt") {
+MessagesRun run_long(const std::string& script, const std::string& payload_file = "decompressed_cap.txt") {
     TempDir dir;
     write_file(dir / "cap.txt", long_capture().b.text);
     std::filesystem::create_directory(dir / "tmp");
-    CaptureRun run;
+    MessagesRun run;
     run.result = script.empty() ? run_program(VELK_LZH_PATH, {"cap.txt"}, dir.path(), true)
                                 : run_program("/bin/sh", {"-c", "export TMPDIR=\"$PWD/tmp\"; " + script, VELK_LZH_PATH},
                                               dir.path());
@@ -332,7 +434,7 @@ TEST(CaptureDecoding, LongCaptureFromAFileAPipeOrAFifo) {
     expect_messages(run_long("ulimit -n 5; TMPDIR=$PWD/missing exec \"$0\" cap.txt"), c);
     expect_messages(run_long(PIPED + "\"$0\" in.txt", "decompressed_in.txt"), c);
     expect_messages(run_long("mkfifo cap.fifo; cat cap.txt >cap.fifo & exec \"$0\" cap.fifo", "decompressed_cap.fifo"), c);
-    expect_messages(run_long(""), c, false);
+    expect_messages(run_long(""), c, 0, false);
 }
 
 // Storage that fails ends the run at once with the status of what failed
@@ -352,6 +454,11 @@ TEST(CaptureDecoding, StorageThatFailsEndsTheRunWithItsStatus) {
          "Unable to write temporary file in DIR/missing (No such file or directory)\n", STATUS_NO_SPILL},
         {PIPED + "(trap '' XFSZ; ulimit -f 100; exec \"$0\" in.txt)",  // 51200 bytes a file
          "Unable to write temporary file in DIR/tmp (File too large)\n", STATUS_NO_SPILL},
+        // The folder for the messages on a full disk, or where none can be made.
+        {"mkdir msgs; ln -s /dev/full msgs/index.tsv; exec \"$0\" -m msgs cap.txt",
+         "\r\nUnable to write file : msgs/index.tsv (No space left on device)\r\n", STATUS_NO_MESSAGE_FILE},
+        {"touch f; exec \"$0\" --messages f/msgs cap.txt", "\r\nUnable to write file : f/msgs (Not a directory)\r\n",
+         STATUS_NO_MESSAGE_FILE},
     };
     for (const auto& k : cases) {
         const ProgramResult r = run_long(k.script).result;

@@ -24,7 +24,9 @@ const std::string HELP =
     "EXAMPLE: velk_lzh COM25<Enter>\r\n"
     "COM1 is /dev/ttyS0 in this build (COMn: /dev/ttyS<n-1>, n up to 256); a device path may be given instead,\r\n"
     "e.g. velk_lzh /dev/ttyUSB0 or velk_lzh /dev/serial/by-id/usb-...<Enter>\r\n"
-    "velk_lzh --list shows the serial ports present...\r\n";
+    "velk_lzh --list shows the serial ports present...\r\n"
+    "-m DIR (or --messages DIR) before the capture or port also writes each message to a file of its\r\n"
+    "own in DIR, listed in DIR/index.tsv...\r\n";
 const std::string NO_PORT = "\r\nTrying to open COM port 0...\r\n";
 const std::string ILLEGAL = "illegal comport number\nCan not open comport\n";
 
@@ -68,21 +70,21 @@ TEST(CommandLine, ArgumentChoosesTheRunAndWhereThePayloadFileGoes) {
         {"cap.txt", "", "decompressed_cap.txt", "", STATUS_NO_PAYLOAD_FILE, "Unable to open file : decompressed_cap.txt\n",
          "", ""},
         // 242 characters and the prefix make the longest payload-file name, 255.
-        {std::string(242, 'd'), "", "", "", 0, "", "decompressed_" + std::string(242, 'd'), ""},
+        {std::string(242, 'd'), "", "", counted(""), 0, "", "decompressed_" + std::string(242, 'd'), ""},
         {std::string(243, 'c'), "", "", "", STATUS_NO_PAYLOAD_FILE,
          "Unable to open file : decompressed_" + std::string(243, 'c') + "\n", "", ""},
         {deep + std::string(14, 'c'), "", deep, "", STATUS_NO_PAYLOAD_FILE,
          "Unable to open file : " + deep + "decompressed_cccccccccccccc\n", "", ""},
-        {"logs/cap.txt", hello, "logs", "hello", 0, "", "logs/decompressed_cap.txt", "hello"},
+        {"logs/cap.txt", hello, "logs", counted("hello"), 0, "", "logs/decompressed_cap.txt", "hello"},
         // Standard input, and a capture where nobody may write: the payload
         // file in the current directory.
-        {"-", {}, "", "", 0, "", "decompressed_stdin.txt", ""},
-        {"/dev/stdin", {}, "", "", 0, "", "decompressed_stdin", ""},
-        {"/proc/self/fd/0", {}, "", "", 0, "", "decompressed_0", ""},
-        {"./-x", hello, "", "hello", 0, "", "decompressed_-x", "hello"},
+        {"-", {}, "", counted(""), 0, "", "decompressed_stdin.txt", ""},
+        {"/dev/stdin", {}, "", counted(""), 0, "", "decompressed_stdin", ""},
+        {"/proc/self/fd/0", {}, "", counted(""), 0, "", "decompressed_0", ""},
+        {"./-x", hello, "", counted("hello"), 0, "", "decompressed_-x", "hello"},
         {"all.bin", "X\r\nLEN: 256\r\n###PAYLOAD2:\r\n" + every_byte + "\r\n###PAYLOAD_END\r\n", "",
-         std::string(every_byte).insert(every_byte.find('\r'), "\n"), 0, "", "decompressed_all.bin", every_byte},
-        {"caf\xC3\xA9_\xFF_com.txt", "X\r\nLEN: 2\r\n###PAYLOAD2:\r\n\xE9\xFF\r\n", "", "\xE9\xFF", 0, "",
+         counted(std::string(every_byte).insert(every_byte.find('\r'), "\n")), 0, "", "decompressed_all.bin", every_byte},
+        {"caf\xC3\xA9_\xFF_com.txt", "X\r\nLEN: 2\r\n###PAYLOAD2:\r\n\xE9\xFF\r\n", "", counted("\xE9\xFF"), 0, "",
          "decompressed_caf\xC3\xA9_\xFF_com.txt", "\xE9\xFF"},
         // "COM" in any case starts a live run, even where such a file exists.
         {"commands.txt", hello, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
@@ -121,6 +123,8 @@ TEST(CommandLine, ArgumentsNoRunTakesAreRefusedAndAModeOtherThan3Or4IsWarnedAbou
         {{"COM3", "4", "x"}, "", refused("unexpected argument x"), 2},
         {{"COM3", "--help"}, "", refused("unexpected argument --help"), 2},
         {{"--version", "now"}, "", refused("unexpected argument now"), 2},
+        {{"-m"}, "", refused("missing folder after -m"), 2},
+        {{"cap.txt", "--messages", "msgs"}, "", refused("unexpected argument --messages"), 2},
         {{"COM0", "x"}, BANNER + NO_PORT, "velk_lzh: mode x is neither 3 nor 4, mode 3 is used\n" + ILLEGAL,
          STATUS_NO_PORT},
     };

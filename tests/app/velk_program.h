@@ -21,6 +21,14 @@ inline constexpr int STATUS_NO_ORIGINAL_FILE = 252; // -4
 inline constexpr int STATUS_NO_PORT = 251;          // -5
 inline constexpr int STATUS_NO_SPILL = 250;         // -6
 inline constexpr int STATUS_READ_FAILED = 249;      // -7
+inline constexpr int STATUS_NO_MESSAGE_FILE = 248;  // -8
+
+// What a capture run shows after `shown`: its count of messages, on a line
+// of its own.
+inline std::string counted(const std::string& shown, size_t messages = 0, size_t ok = 0) {
+    return shown + (shown.empty() || shown.ends_with('\n') ? "" : "\r\n") + "### " + std::to_string(messages) +
+           " MESSAGES: " + std::to_string(ok) + " OK, " + std::to_string(messages - ok) + " DAMAGED\r\n";
+}
 
 inline ProgramResult run_velk(const TempDir& dir, const std::vector<std::string>& args) {
     return run_program(VELK_LZH_PATH, args, dir.path());

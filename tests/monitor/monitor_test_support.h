@@ -14,7 +14,7 @@
 // to it and to the console.
 struct Machines : MonitorMachines {
     TempStream payload;
-    RunOutput streams{payload.get()};
+    RunOutput streams{.payload_file = payload.get()};
     MonitorOutput output = run_output(streams);
 };
 
