@@ -66,6 +66,7 @@ size_t next_opening(const std::string& file, size_t from) {
 // runs each message file gets KEPT appended, as a reader's note would be:
 // a later run must leave it so.
 const std::string KEPT = "\r\n(read)";
+const std::string INDEX_HEADER = "file\tsource\tbegan\tended\tend\tverdict\tcharacters\tlength\tannounced\tcrc\tsent\n";
 struct MessagesRun : CaptureRun {
     std::map<std::string, std::string> files;
 };
@@ -88,39 +89,23 @@ MessagesRun run_messages(const std::string& capture, int runs) {
     return run;
 }
 
-// The length the console shows right after a message's opening line, which
-// ends at `from`; empty when it shows none.
-std::string shown_length_at(const std::string& console, size_t from) {
-    static const std::regex shown("### UNCOMPRESSED LEN OF MESSAGE: (\\d+)\r\n");
-    std::smatch m;
-    if (from > console.size()) return "";
-    return std::regex_search(console.begin() + static_cast<std::ptrdiff_t>(from), console.end(), m, shown,
-                             std::regex_constants::match_continuous) ? m.str(1) : "";
-}
-
 // A run that ended well and left the text payloads, then each message as
-// wanted, each with a check line.  The console shows the same messages with
-// only the progress lines of the decoding in between, every "###" line on a
-// line of its own, and at the end the count of the check lines.  With
-// --messages (`message_runs`), every check line has its message's file,
-// holding what the payload file shows between its opening and closing lines,
-// named in order with its verdict, and a line in the index that repeats the
-// check line's figures.
+// wanted.  The console shows the same messages with only the progress lines
+// of the decoding in between, every "###" line at a line start, and at the
+// end the count of the check lines.  With --messages, each check line has a
+// file, holding what the payload file shows between the message's opening
+// and closing lines, named in order with its verdict, and an index line
+// with the check line's figures, how the transfer ended and the length shown.
 void expect_messages(const MessagesRun& run, const Capture& c, int message_runs = 0, bool console_shown = true) {
-    static const std::regex check_line(
-        "### MESSAGE CHECK: (OK|DAMAGED) \\((\\d+) OF (\\d+) CHARACTERS, CRC ([0-9A-F]{4}), SENT ([0-9A-F]{4})\\)\r\n\r\n");
+    static const std::regex check_line("### MESSAGE CHECK: (\\w+) \\((\\d+) OF (\\d+) CHARACTERS, CRC (\\w+), SENT (\\w+)\\)\r\n\r\n");
+    static const std::regex shown_length("### UNCOMPRESSED LEN OF MESSAGE: (\\d+)\r\n");
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
-    const std::string& file = run.payload;
-    const std::string& out = run.result.out;
-    size_t at = next_opening(file, 0);
-    size_t shown_at = next_opening(out, 0);
+    const std::string &file = run.payload, &out = run.result.out;
+    size_t at = next_opening(file, 0), shown_at = next_opening(out, 0), ok = 0;
     EXPECT_TRUE(file.substr(0, at) == c.b.text_payloads);
-    struct Checked {
-        std::string name, text, index;  // the name without ".txt", the index line without the name
-    };
-    std::vector<Checked> checked;
-    size_t ok = 0;
+    std::vector<std::pair<std::string, std::string>> checked;  // the file's name and text, the index line's rest
+    std::vector<std::string> index_rest;
     for (size_t i = 0; i < c.want.size(); ++i) {
         ASSERT_NE(at, std::string::npos) << "only " << i << " messages";
         const Outcome& w = c.want[i];
@@ -129,11 +114,12 @@ void expect_messages(const MessagesRun& run, const Capture& c, int message_runs 
         const size_t from = at + opening.size();
         at = next_opening(file, from);
         const std::string got = file.substr(from, at == std::string::npos ? at : at - from);
-        const std::string announced = shown_length_at(out, shown_at + opening.size());
+        std::smatch shown, check;
+        const bool has_length = shown_at < out.size() && std::regex_search(out.begin() + static_cast<std::ptrdiff_t>(shown_at + opening.size()),
+                                                  out.end(), shown, shown_length, std::regex_constants::match_continuous);
         shown_at = next_opening(out, shown_at + opening.size());
         const size_t closing = got.rfind(w.ending + "### MESSAGE CHECK: ");
         const std::string after = closing == std::string::npos ? "" : got.substr(closing + w.ending.size());
-        std::smatch check;
         const bool has_check = std::regex_match(after, check, check_line);
         // No ending: an announcement whose transfer never came, so nothing.
         EXPECT_TRUE(w.ending.empty() ? got.empty()
@@ -141,16 +127,13 @@ void expect_messages(const MessagesRun& run, const Capture& c, int message_runs 
                                      : has_check && check[1] == "DAMAGED")
             << "message " << i << ":\n" << got;
         if (w.ending.empty() || !has_check) continue;
-        const std::string end = w.ending == STOPPING       ? "bad-type"
-                                : w.ending == NEXT_HEADER    ? "next-header"
-                                : w.ending == END_OF_CAPTURE ? "end-of-capture"
-                                : w.by_length                ? "length"
-                                                             : "eot";
-        char number[8];
-        std::snprintf(number, sizeof number, "%04zu", checked.size() + 1);
-        checked.push_back({"cap.txt-" + std::string(number) + "-" + check.str(1), got.substr(0, closing),
-                           "\tcap.txt\t\t\t" + end + "\t" + check.str(1) + "\t" + check.str(2) + "\t" + check.str(3) +
-                               "\t" + announced + "\t" + check.str(4) + "\t" + check.str(5) + "\n"});
+        const std::string end = w.ending == STOPPING ? "bad-type" : w.ending == NEXT_HEADER ? "next-header"
+                                : w.ending == END_OF_CAPTURE ? "end-of-capture" : w.by_length ? "length" : "eot";
+        char name[32];
+        std::snprintf(name, sizeof name, "cap.txt-%04zu-%s", checked.size() + 1, check.str(1).c_str());
+        checked.emplace_back(name, got.substr(0, closing));
+        index_rest.push_back("\tcap.txt\t\t\t" + end + "\t" + check.str(1) + "\t" + check.str(2) + "\t" + check.str(3) + "\t" +
+                             (has_length ? shown.str(1) : "") + "\t" + check.str(4) + "\t" + check.str(5) + "\n");
         ok += check[1] == "OK";
     }
     EXPECT_EQ(at, std::string::npos) << "more messages than sent";
@@ -158,36 +141,31 @@ void expect_messages(const MessagesRun& run, const Capture& c, int message_runs 
         static const std::regex progress(
             "### UNCOMPRESSED LEN OF MESSAGE: -?\\d+\r\n|\r\n### START OF COMPRESSED MESSAGE FOUND\r\n|"
             "\r\n\r\n### LOGICAL PACKET FOUND, LEN \\d+\r\n\r\n### LZHUF OUTPUT \\(on the fly\\):\r\n\r\n");
-        EXPECT_TRUE(out.starts_with(BANNER));
         const std::string count = counted("", checked.size(), ok);
-        EXPECT_TRUE(out.ends_with(count)) << out.substr(out.size() - std::min<size_t>(out.size(), 200));
+        EXPECT_TRUE(out.starts_with(BANNER) && out.ends_with(count)) << out.substr(out.size() - std::min<size_t>(out.size(), 99));
         const size_t first = std::min(out.size() - count.size(), next_opening(out, 0));
         EXPECT_TRUE(std::regex_replace(out.substr(first, out.size() - count.size() - first), progress, "") ==
                     file.substr(std::min(file.size(), next_opening(file, 0))))
             << "the console's messages differ from the payload file's";
-        // A "###" line stands after LF, or after a CR that follows one.
+        // After LF, or after a CR that follows one.
         for (size_t h = out.find("###"); h != std::string::npos; h = out.find("###", out.find('\n', h))) {
             const size_t line = h - (out[h - 1] == '\r');
             EXPECT_EQ(out[line - 1], '\n') << out.substr(line - std::min<size_t>(line, 40), 80);
         }
     }
     if (message_runs == 0) return;
-    std::map<std::string, std::string> files;
-    std::string index = "file\tsource\tbegan\tended\tend\tverdict\tcharacters\tlength\tannounced\tcrc\tsent\n";
+    std::map<std::string, std::string> files{{"index.tsv", INDEX_HEADER}};
     for (int k = 1; k <= message_runs; ++k) {
-        for (const Checked& m : checked) {
-            const std::string name = m.name + (k > 1 ? "-" + std::to_string(k) : "") + ".txt";
-            files[name] = m.text;
+        for (size_t i = 0; i < checked.size(); ++i) {
+            const std::string name = checked[i].first + (k > 1 ? "-" + std::to_string(k) : "") + ".txt";
+            files[name] = checked[i].second;
             for (int later = k; later < message_runs; ++later) files[name] += KEPT;
-            index += name + m.index;
+            files["index.tsv"] += name + index_rest[i];
         }
     }
-    EXPECT_EQ(run.files.count("index.tsv") ? run.files.at("index.tsv") : "", index);
-    files["index.tsv"] = index;
+    EXPECT_EQ(run.files.count("index.tsv") ? run.files.at("index.tsv") : "", files["index.tsv"]);
     EXPECT_EQ(run.files.size(), files.size());
-    for (const auto& [name, text] : files) {
-        EXPECT_TRUE(run.files.count(name) && run.files.at(name) == text) << name;
-    }
+    for (const auto& [name, text] : files) EXPECT_TRUE(run.files.count(name) && run.files.at(name) == text) << name;
 }
 
 // Decoded with --messages, `runs` times into the same directory.
@@ -231,7 +209,7 @@ TEST(CaptureDecoding, MessagesOfEveryLengthClassComeOutWholeAndOk) {
 }
 
 // Damage on the way is recovered as far as it goes and reported, and costs
-// only the message it hit.
+// only the message it hit; so does a capture that breaks off.
 TEST(CaptureDecoding, DamagedTransfersSayDamagedAndTheNextMessageIsOk) {
     Capture c = start_capture(15);
     TransferMessage m[5];
@@ -253,6 +231,12 @@ TEST(CaptureDecoding, DamagedTransfersSayDamagedAndTheNextMessageIsOk) {
     add(c, {.text = no_eot, .eot = false}, {no_eot, STOPPING});
     add_text_report(c.b, "BYE\r", 0);
     add(c, TransferMessage{"Disregard the damaged ones, this one is complete.\r\n"});
+    // What arrived before the capture breaks off, its last report after the
+    // first digit of a pair, is decoded, then closed and checked.
+    TransferMessage last{.text = generated_text(6, 1200), .block_size = 120};
+    last.cut_at = static_cast<int64_t>(transfer_header(last).size() + transfer_body(last).size() / 2);
+    add(c, last, {"", END_OF_CAPTURE, false});
+    c.b.text.resize(c.b.text.size() - std::string("D\r\n###PAYLOAD_END\r\n").size());
     expect_decoded(c);
 }
 
@@ -355,18 +339,6 @@ TEST(CaptureDecoding, TransfersWithoutTheirHeaderAndACutInsideAGroupDecode) {
     c.want.push_back({.text = group[4].text, .announced = false});
     // A second run into the same folder adds its files and index lines.
     expect_decoded(c, 2);
-}
-
-// What arrived before the capture breaks off is decoded, then closed and
-// checked.
-TEST(CaptureDecoding, CaptureEndingInsideAMessagesPayloadSection) {
-    Capture c = start_capture(16);
-    TransferMessage msg{.text = generated_text(6, 1200), .block_size = 120};
-    msg.cut_at = static_cast<int64_t>(transfer_header(msg).size() + transfer_body(msg).size() / 2);
-    add(c, msg, {msg.text, END_OF_CAPTURE, false});
-    // The last report breaks off after the first digit of a hexadecimal pair.
-    c.b.text.resize(c.b.text.size() - std::string("D\r\n###PAYLOAD_END\r\n").size());
-    expect_decoded(c);
 }
 
 // Well over twice the ring's worth of payload bytes, with messages whose
@@ -488,7 +460,8 @@ TEST(CaptureDecoding, ReadErrorEndsTheRunWithItsOwnStatus) {
          ""},
         {preload + "3:$((" + capture_size + " + 5000)); exec \"$0\" cap.txt",
          "\r\nUnable to read file : cap.txt (Input/output error)\r\n"},
-        {PIPED + "(" + preload + "5:1000; exec \"$0\" in.txt)", "(Input/output error)\r\n"},
+        // The temporary file is named where it stood.
+        {PIPED + "(" + preload + "5:1000; exec \"$0\" in.txt)", "\r\nUnable to read file : DIR/tmp/velk_spill_"},
     };
     for (const auto& k : cases) {
         const ProgramResult r = run_long(k.script).result;
@@ -501,11 +474,9 @@ TEST(CaptureDecoding, ReadErrorEndsTheRunWithItsOwnStatus) {
         // Said once, on standard error.
         EXPECT_EQ(r.status, STATUS_READ_FAILED) << k.script;
         EXPECT_EQ(count_of(r.err, "Unable"), 1u);
-        EXPECT_TRUE(r.err.ends_with(k.last_line)) << r.err;
+        EXPECT_NE(r.err.find(k.last_line), std::string::npos) << r.err;
+        EXPECT_TRUE(r.err.ends_with(" (Input/output error)\r\n")) << r.err;
     }
-    // The temporary file is named where it stood.
-    const ProgramResult spill = run_long(PIPED + "(" + preload + "5:1000; exec \"$0\" in.txt)").result;
-    EXPECT_NE(spill.err.find("\r\nUnable to read file : DIR/tmp/velk_spill_"), std::string::npos) << spill.err;
 }
 #endif
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "lzhuf/position_tables.h"
 #include "tests/lzhuf/decode_helpers.h"
 
 namespace {
@@ -8,44 +9,38 @@ const std::vector<uint8_t> HEADER = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 // The nine-bit code of 'A' padded with zeros.
 const std::vector<uint8_t> ONE_A = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0xE6, 0x80};
 
+// Before the bit stream finish has nothing to decode; the last 8 bits fed
+// are never decoded by feeding alone, and a limit past what the pending bits
+// hold conjures nothing from the seven zero padding bits.
 TEST(LzhufDecoderResume, NineBitCodeWaitsForAThirdByteOrFinish) {
     auto d = new_decoder();
-    // Before the bit stream, finish has nothing to decode.
-    for (const std::vector<uint8_t>& start : {std::vector<uint8_t>{}, std::vector<uint8_t>{1, 2}}) {
-        const DecodeResult r = decode(*d, start, 10);
-        EXPECT_EQ(r.stream, "");
-    }
+    for (const std::vector<uint8_t>& start : {std::vector<uint8_t>{}, std::vector<uint8_t>{1, 2}})
+        EXPECT_EQ(decode(*d, start, 10).stream, "");
     EXPECT_EQ(decode(*d, HEADER).counts, std::vector<int64_t>(6, 0));
     EXPECT_EQ(d->state, SymbolStart);
 
     DecodeResult r = decode(*d, ONE_A);
     EXPECT_EQ(r.counts.back(), 0);
-    EXPECT_EQ(r.stream, "") << "the last 8 bits fed are never decoded";
+    EXPECT_EQ(r.stream, "");
     std::string out;
     EXPECT_EQ(feed_byte(*d, 0x5A, string_sink(out)), 1);
     EXPECT_EQ(out, "A");
     EXPECT_EQ(d->bit_count, 15);
-
-    r = decode(*d, ONE_A, 1);
-    EXPECT_EQ(r.stream, "A");
-    // A larger limit cannot conjure more than the pending bits hold: the
-    // seven zero padding bits are no complete code.
+    EXPECT_EQ(decode(*d, ONE_A, 1).stream, "A");
     EXPECT_EQ(decode(*d, ONE_A, 1000).stream, "A");
 }
 
+// 'A' twice: nine bits, then A's new eight-bit code.  The third stream byte
+// completes the first 'A'; the second lies complete in the 15 pending bits,
+// but the call has merged its byte and stops at the literal.
 TEST(LzhufDecoderResume, ByteFedCallStopsAtFirstStoppingPointAfterItsMerge) {
-    // 'A' twice: nine bits, then A's new eight-bit code 11000101.
     LzhufEncoder e{};
     encoder_start(e);
     encode_literal(e, 'A');
     encode_literal(e, 'A');
     const std::vector<uint8_t> message = hand_built(e, 2);
     ASSERT_EQ(message.size(), 6u + 3u);
-
     auto d = new_decoder();
-    // The third stream byte completes the first 'A'; the second 'A' already
-    // lies complete in the 15 pending bits, but the call has merged its byte
-    // and stops at the literal.
     EXPECT_EQ(decode(*d, message).counts, (std::vector<int64_t>{0, 0, 0, 0, 0, 0, 0, 0, 1}));
     EXPECT_EQ(d->bit_count, 15);
     EXPECT_EQ(decode(*d, message, 2).stream, "AA");
@@ -60,7 +55,10 @@ std::string expected_copy(std::string text, int32_t length, uint32_t position) {
     return text;
 }
 
-TEST(LzhufDecoderCopies, OverlappingCopiesRepeatTheirOwnOutputAndTheRingStartsAsSpaces) {
+// Overlapping copies repeat their own output; the ring starts as spaces up
+// to its top 60 places, which a fresh decoder never wrote (zeros), and a
+// second message sees what the first left there.
+TEST(LzhufDecoderCopies, OverlappingCopiesAndWhatTheRingHoldsBeforeAndBetweenMessages) {
     LzhufEncoder e{};
     encoder_start(e);
     encode_literal(e, 'a');
@@ -75,17 +73,12 @@ TEST(LzhufDecoderCopies, OverlappingCopiesRepeatTheirOwnOutputAndTheRingStartsAs
     encode_match(e, 3, 4035);  // ring position 0
     encode_literal(e, '!');
     EXPECT_EQ(decode(*d, hand_built(e, 14), 14).stream, std::string(13, ' ') + "!");
-}
 
-TEST(LzhufDecoderCopies, SecondMessageSeesWhatTheFirstLeftAtTheRingTop) {
-    // A fresh decoder never wrote positions 4036..4095: they hold zeros.
-    LzhufEncoder e{};
     encoder_start(e);
     encode_match(e, 60, 4095);  // ring position 4036
     const std::vector<uint8_t> reach_back = hand_built(e, 60);
-    auto d = new_decoder();
+    d = new_decoder();
     EXPECT_EQ(decode(*d, reach_back, 60).stream, std::string(60, '\0'));
-
     std::string first;
     for (int i = 0; i < 100; ++i) first += static_cast<char>('A' + i % 26);
     decode(*d, lzhuf_compress(bytes_of(first).data(), first.size()), 100);
@@ -93,3 +86,14 @@ TEST(LzhufDecoderCopies, SecondMessageSeesWhatTheFirstLeftAtTheRingTop) {
 }
 
 }  // namespace
+
+// Where each row of the position code starts, its first upper six bits and
+// its prefix length, and the last entry; the roundtrips catch an entry
+// inside a row that breaks the code.
+TEST(PositionTables, RowsStartWhereTheCodeSays) {
+    const int rows[][3] = {{0x00, 0, 3}, {0x20, 1, 4}, {0x50, 4, 5}, {0x90, 12, 6}, {0xC0, 24, 7}, {0xF0, 48, 8}, {0xFF, 63, 8}};
+    for (const auto& [b, v, length] : rows) {
+        EXPECT_EQ(position_high_table[b], v) << b;
+        EXPECT_EQ(position_length_table[b], length) << b;
+    }
+}

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <random>
-#include <utility>
 
 #include "tests/lzhuf/decode_helpers.h"
 #include "tests/support/sample_text.h"
@@ -12,18 +11,10 @@ namespace {
 // Block data comes in runs, decoded by a path of its own: each run must end
 // with the count that one byte per call gives after the run's last byte.
 void expect_runs_match(LzhufDecoder& d, const std::vector<uint8_t>& message, const DecodeResult& fed, size_t run) {
-    std::string out;
-    restart(d);
-    std::vector<std::pair<size_t, int64_t>> ends;
-    for (size_t at = 0; at < message.size();) {
-        int32_t used = 0;
-        const int64_t count = feed_bytes(d, message.data() + at, static_cast<int32_t>(std::min(run, message.size() - at)),
-                                         string_sink(out), used);
-        at += static_cast<size_t>(used);
-        ends.emplace_back(at, count);
-    }
-    ASSERT_TRUE(out == fed.stream);
-    for (const auto& [end, count] : ends) ASSERT_EQ(count, fed.counts[end - 1]) << "run of " << run << " to " << end;
+    const DecodeResult r = decode(d, message, -1, run);
+    ASSERT_TRUE(r.stream == fed.stream);
+    for (size_t k = 0; k < r.ends.size(); ++k)
+        ASSERT_EQ(r.counts[k], fed.counts[r.ends[k] - 1]) << "run of " << run << " to " << r.ends[k];
 }
 
 // Byte by byte, bits are taken only while at least 9 are pending and a call

@@ -10,26 +10,6 @@
 
 namespace {
 
-// The same message fed in runs of `run` bytes (0: one byte per call), with
-// the count after every call; finish follows when `finish_after`.
-DecodeResult decode_in_runs(LzhufDecoder& d, const std::vector<uint8_t>& message, size_t run, bool finish_after) {
-    DecodeResult r;
-    const TextSink out = string_sink(r.stream);
-    restart(d);
-    for (size_t at = 0; at < message.size();) {
-        if (run == 0) {
-            r.counts.push_back(feed_byte(d, message[at++], out));
-            continue;
-        }
-        int32_t used = 0;
-        const size_t piece = std::min(run, message.size() - at);
-        r.counts.push_back(feed_bytes(d, message.data() + at, static_cast<int32_t>(piece), out, used));
-        at += static_cast<size_t>(used);
-    }
-    if (finish_after) finish(d, out, stream_length_limit(d));
-    return r;
-}
-
 // "ABC", a 60-character match, then literals: a damaged length field may
 // end the message anywhere in it, the match included.
 TEST(LzhufStreamLength, NothingIsWrittenPastTheStreamsOwnLength) {
@@ -47,11 +27,9 @@ TEST(LzhufStreamLength, NothingIsWrittenPastTheStreamsOwnLength) {
     for (const uint32_t length : {0u, 2u, 3u, 4u, 10u, 62u, 63u, 64u, 66u}) {
         const std::vector<uint8_t> message = wrap_message(bits, length);
         auto d = new_decoder();
-        const DecodeResult by_byte = decode_in_runs(*d, message, 0, false);
-        EXPECT_LE(by_byte.counts.back(), static_cast<int64_t>(length));
-        EXPECT_TRUE(whole.starts_with(by_byte.stream));
+        EXPECT_TRUE(whole.starts_with(decode(*d, message).stream));
         for (const size_t run : {size_t{0}, size_t{2}, size_t{7}, size_t{256}}) {
-            const DecodeResult r = decode_in_runs(*d, message, run, true);
+            const DecodeResult r = decode(*d, message, length, run);
             EXPECT_EQ(r.stream, whole.substr(0, length)) << length << " in runs of " << run;
             EXPECT_EQ(d->output_count, static_cast<int64_t>(length));
             EXPECT_TRUE(stream_check(*d).intact) << length;

@@ -1,7 +1,6 @@
 // The message framer where whole captures cannot look: the byte on which a
-// header or a start is recognised, the bound on remembered announcements,
-// how a transfer that gets no more bytes ends, and the check of every byte
-// of a stream.
+// header or a start is recognised, how a transfer that gets no more bytes
+// ends, and the check of every byte of a stream.
 #include <gtest/gtest.h>
 
 #include "tests/monitor/monitor_test_support.h"
@@ -114,20 +113,6 @@ TEST(FramerStart, LateHeaderOfItsOwnTransferIsIgnoredALaterOneCutsIt) {
     EXPECT_NE(cut_file.find(NEXT_HEADER + "### MESSAGE CHECK: DAMAGED ("), std::string::npos) << cut_file;
     EXPECT_TRUE(cut_file.ends_with(HEADER_FOUND)) << cut_file;
     EXPECT_EQ(cut->framer.state, SeekStart);
-}
-
-// Announcements that arrive while a transfer is awaited are remembered,
-// sixteen at most; a restart forgets them.
-TEST(FramerHeader, AtMostSixteenAnnouncementsAreRemembered) {
-    auto m = make_machines();
-    std::string lines;
-    for (int i = 0; i < 20; ++i) lines += "FC EM ABCDEFGHIJKL " + std::to_string(100 + i) + " 1 0\r";
-    frame(*m, bytes_of(lines));
-    EXPECT_EQ(m->framer.remembered_count, MAX_REMEMBERED_HEADERS);
-    EXPECT_EQ(m->framer.remembered[0].length, 101);
-    EXPECT_EQ(m->framer.remembered[MAX_REMEMBERED_HEADERS - 1].length, 116);
-    restart(m->framer);
-    EXPECT_EQ(m->framer.remembered_count, 0);
 }
 
 // A transfer that gets no more bytes: what arrived is recovered, then the

@@ -23,16 +23,6 @@ const std::string HEX_START = "\r\nTYPE: 8 LEN: 3\r\n###PAYLOAD2:\r\n";
 
 }  // namespace
 
-TEST(ParserKeywords, NumbersAreReadFromFixedWindows) {
-    auto m = make_machines();
-    parse(*m, "\r\nLEN: 123456789 TYPE: 123456789 ");
-    EXPECT_EQ(m->parser.chars_left, 1234567);  // 7 characters after the blank
-    EXPECT_EQ(m->parser.payload_type, 123456u);  // 6 characters after the blank
-    parse(*m, "TYPE: -2    len: 5 type: 8 LEN:5    ");  // case and the blank matter
-    EXPECT_EQ(m->parser.payload_type, 0xFFFFFFFEu);
-    EXPECT_EQ(m->parser.chars_left, 1234567);
-}
-
 TEST(ParserKeywords, MissedWhenTheirLastCharacterFollowsAReset) {
     auto m = make_machines();
     parse(*m, "\r\nLEN: 3 ###PAYLOAD2");
