@@ -61,33 +61,7 @@ size_t next_opening(const std::string& file, size_t from) {
     return std::min(file.find(HEADER_FOUND, from), file.find(NO_HEADER, from));
 }
 
-// The run with --messages msgs, `runs` times into the same directory (0: a
-// plain run); `files` holds what msgs/ has at the end, by name.  Between
-// runs each message file gets KEPT appended, as a reader's note would be:
-// a later run must leave it so.
-const std::string KEPT = "\r\n(read)";
 const std::string INDEX_HEADER = "file\tsource\tbegan\tended\tend\tverdict\tcharacters\tlength\tannounced\tcrc\tsent\n";
-struct MessagesRun : CaptureRun {
-    std::map<std::string, std::string> files;
-};
-
-MessagesRun run_messages(const std::string& capture, int runs) {
-    if (runs == 0) return {run_capture(capture), {}};
-    TempDir dir;
-    write_file(dir / "cap.txt", capture);
-    MessagesRun run;
-    for (int k = 0; k < runs; ++k) {
-        if (k > 0) {
-            for (const auto& entry : std::filesystem::directory_iterator(dir / "msgs"))
-                if (entry.path().filename() != "index.tsv") write_file(entry.path(), read_file(entry.path()) + KEPT);
-        }
-        run.result = run_velk(dir, {"-m", "msgs", "cap.txt"});
-    }
-    run.payload = read_file(dir / "decompressed_cap.txt");
-    for (const auto& entry : std::filesystem::directory_iterator(dir / "msgs"))
-        run.files[entry.path().filename()] = read_file(entry.path());
-    return run;
-}
 
 // A run that ended well and left the text payloads, then each message as
 // wanted.  The console shows the same messages with only the progress lines
@@ -96,7 +70,7 @@ MessagesRun run_messages(const std::string& capture, int runs) {
 // file, holding what the payload file shows between the message's opening
 // and closing lines, named in order with its verdict, and an index line
 // with the check line's figures, how the transfer ended and the length shown.
-void expect_messages(const MessagesRun& run, const Capture& c, int message_runs = 0, bool console_shown = true) {
+void expect_messages(const CaptureRun& run, const Capture& c, int message_runs = 0, bool console_shown = true) {
     static const std::regex check_line("### MESSAGE CHECK: (\\w+) \\((\\d+) OF (\\d+) CHARACTERS, CRC (\\w+), SENT (\\w+)\\)\r\n\r\n");
     static const std::regex shown_length("### UNCOMPRESSED LEN OF MESSAGE: (\\d+)\r\n");
     EXPECT_EQ(run.result.status, 0);
@@ -169,8 +143,8 @@ void expect_messages(const MessagesRun& run, const Capture& c, int message_runs 
 }
 
 // Decoded with --messages, `runs` times into the same directory.
-MessagesRun expect_decoded(const Capture& c, int runs = 1) {
-    const MessagesRun run = run_messages(c.b.text, runs);
+CaptureRun expect_decoded(const Capture& c, int runs = 1) {
+    const CaptureRun run = run_capture(c.b.text, runs);
     expect_messages(run, c, runs);
     return run;
 }
@@ -204,7 +178,7 @@ TEST(CaptureDecoding, MessagesOfEveryLengthClassComeOutWholeAndOk) {
     // The empty one is whole at its sixth byte, before its EOT.
     for (const TransferMessage& msg : messages) add(c, msg, {.text = msg.text, .by_length = msg.text.empty()});
     add_text_report(c.b, "BYE\r", 0);
-    const MessagesRun run = expect_decoded(c);
+    const CaptureRun run = expect_decoded(c);
     for (const char* block : {"LEN 256\r\n", "LEN 255\r\n"}) EXPECT_NE(run.result.out.find(block), std::string::npos);
 }
 
@@ -240,60 +214,36 @@ TEST(CaptureDecoding, DamagedTransfersSayDamagedAndTheNextMessageIsOk) {
     expect_decoded(c);
 }
 
-// "FC EM" lines whose length cannot be read: the message still decodes by
-// its own length; an identifier of 18 characters leaves no length in reach
-// (the last one read stays shown), one of 17 only its first digit.
-TEST(CaptureDecoding, HeaderLengthUnreadableStillDecodesWhole) {
-    Capture c = start_capture(16);
-    const char* const identifiers[] = {"ABCDEFGHIJKLMNOPQR", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPQR", ""};
-    for (size_t i = 0; i < std::size(identifiers); ++i) {
-        const TransferMessage msg{.text = generated_text(8 + i, 700), .identifier = identifiers[i], .length_field = i == 3 ? "none" : ""};
-        add(c, msg);
-    }
-    const MessagesRun run = expect_decoded(c);
-    EXPECT_EQ(shown_lengths(run.result.out), (std::vector<std::string>{"7", "7"}));
-}
-
 // Several announcements in a row, then the transfers: every one decodes,
-// each header taken as the message before it ends.  A message announced
-// but never sent only shifts the lengths shown.
-TEST(CaptureDecoding, AnnouncedGroupsDecodeEveryMessage) {
+// each header taken as the message before it ends.  The first sixteen
+// waiting announcements are remembered as labels, later ones are not (their
+// transfers decode without a header).  A message announced but never sent
+// only shifts the lengths shown.  A header whose length cannot be read
+// leaves the last one shown: an identifier of 18 characters leaves no length
+// in reach, one of 17 only its first digit.
+TEST(CaptureDecoding, AnnouncedGroupsAndUnreadableLengthsDecodeEveryMessage) {
     Capture c = start_capture(17);
     std::vector<std::string> shown;
-    for (size_t size = 2; size <= 5; ++size) {
+    uint64_t seed = 20;
+    for (const size_t size : {2u, 3u, 4u, 5u, 16u, 17u, 20u}) {
         std::vector<TransferMessage> group;
         for (size_t i = 0; i < size; ++i) {
-            group.push_back({.text = generated_text(20 + size * 8 + i, 400 + 150 * i), .block_size = 120});
-            c.want.push_back({group.back().text});
-            shown.push_back(std::to_string(group.back().text.size()));
+            group.push_back({.text = generated_text(seed++, size < 16 ? 400 + 150 * i : 120), .block_size = 120});
+            c.want.push_back({.text = group.back().text, .announced = i <= 16});  // one taken at once, sixteen remembered
+            if (i <= 16) shown.push_back(std::to_string(group.back().text.size()));
         }
         add_message_group(c.b, group, CaptureOptions{});
     }
+    for (const char* identifier : {"ABCDEFGHIJKLMNOPQR", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPQR"})
+        add(c, {.text = generated_text(seed++, 700), .identifier = identifier});
+    add(c, {.text = generated_text(seed++, 700), .length_field = "none"});
     std::vector<TransferMessage> gap = {{generated_text(70, 500)}, {generated_text(71, 600)}, {generated_text(72, 700)}};
     gap[1].identifier = "NEVERSENT001";
     gap[1].cut_at = static_cast<int64_t>(transfer_header(gap[1]).size());  // announced, never sent
     add_message_group(c.b, gap, CaptureOptions{});
     c.want.insert(c.want.end(), {{gap[0].text}, {gap[2].text}, {"", "", false}});
-    shown.insert(shown.end(), {"500", "600", "700"});
+    shown.insert(shown.end(), {"120", "7", "7", "500", "600", "700"});
     EXPECT_EQ(shown_lengths(expect_decoded(c).result.out), shown);
-}
-
-// Announced groups of any size: the first sixteen waiting announcements
-// are remembered as labels, later ones are not, yet every transfer decodes
-// (those past the labels as transfers without a header).
-TEST(CaptureDecoding, GroupsOfSixteenSeventeenAndTwentyDecodeEveryMessage) {
-    Capture c = start_capture(18);
-    uint64_t seed = 300;
-    for (const size_t size : {16u, 17u, 20u}) {
-        std::vector<TransferMessage> group;
-        for (size_t i = 0; i < size; ++i) {
-            group.push_back({.text = generated_text(seed++, 120), .block_size = 60});
-            // The one taken at once, and sixteen remembered.
-            c.want.push_back({.text = group.back().text, .announced = i <= 16});
-        }
-        add_message_group(c.b, group, CaptureOptions{});
-    }
-    expect_decoded(c);
 }
 
 // The "FC EM" line is a label, not a gate: a transfer sent without one, or
@@ -376,11 +326,11 @@ const Capture& long_capture() {
 // shell with velk_lzh as "$0" and TMPDIR=$PWD/tmp, an empty directory (left
 // empty afterwards, where the run ends well); without a script, run with a
 // console that has gone away, as after a pager has quit.
-MessagesRun run_long(const std::string& script, const std::string& payload_file = "decompressed_cap.txt") {
+CaptureRun run_long(const std::string& script, const std::string& payload_file = "decompressed_cap.txt") {
     TempDir dir;
     write_file(dir / "cap.txt", long_capture().b.text);
     std::filesystem::create_directory(dir / "tmp");
-    MessagesRun run;
+    CaptureRun run;
     run.result = script.empty() ? run_program(VELK_LZH_PATH, {"cap.txt"}, dir.path(), true)
                                 : run_program("/bin/sh", {"-c", "export TMPDIR=\"$PWD/tmp\"; " + script, VELK_LZH_PATH},
                                               dir.path());

@@ -27,20 +27,13 @@ const std::string HELP =
     "velk_lzh --list shows the serial ports present...\r\n"
     "-m DIR (or --messages DIR) before the capture or port also writes each message to a file of its\r\n"
     "own in DIR, listed in DIR/index.tsv...\r\n";
+const std::string VERSION = "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\r\n";
 const std::string NO_PORT = "\r\nTrying to open COM port 0...\r\n";
 const std::string ILLEGAL = "illegal comport number\nCan not open comport\n";
 
 size_t entries_in(const TempDir& dir) {
     const std::filesystem::recursive_directory_iterator entries(dir.path());
     return static_cast<size_t>(std::distance(begin(entries), end(entries)));
-}
-
-TEST(CommandLine, NoArgumentPrintsUsageAndVersionOptionsAnswerAlone) {
-    TempDir dir;
-    expect_result(run_velk(dir, {}), BANNER, STATUS_NO_CAPTURE, USAGE);
-    for (const char* option : {"-V", "--version"})
-        expect_result(run_velk(dir, {option}), "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\r\n", 0);
-    EXPECT_EQ(entries_in(dir), 0u);
 }
 
 // What one argument makes of a directory: the console after the banner, the
@@ -106,10 +99,11 @@ TEST(CommandLine, ArgumentChoosesTheRunAndWhereThePayloadFileGoes) {
     }
 }
 
-// Arguments no run takes are refused before anything is done: an unknown
-// option or one more argument than the run takes, with status 2.  A mode
-// other than 3 or 4 is only warned about.
-TEST(CommandLine, ArgumentsNoRunTakesAreRefusedAndAModeOtherThan3Or4IsWarnedAbout) {
+// No argument gets the usage; the version options answer alone.  Arguments
+// no run takes are refused before anything is done: an unknown option or
+// one more argument than the run takes, with status 2.  A mode other than 3
+// or 4 is only warned about.  None of these makes a file.
+TEST(CommandLine, NoArgumentVersionAndArgumentsNoRunTakes) {
     TempDir dir;
     const auto refused = [](const std::string& what) { return "velk_lzh: " + what + " (see velk_lzh --help)\n"; };
     const struct {
@@ -117,6 +111,9 @@ TEST(CommandLine, ArgumentsNoRunTakesAreRefusedAndAModeOtherThan3Or4IsWarnedAbou
         std::string out, err;
         int status;
     } cases[] = {
+        {{}, BANNER, USAGE, STATUS_NO_CAPTURE},
+        {{"-V"}, VERSION, "", 0},
+        {{"--version"}, VERSION, "", 0},
         {{"-x"}, "", refused("unknown option -x"), 2},
         {{"--verbose", "cap.txt"}, "", refused("unknown option --verbose"), 2},
         {{"a.txt", "b.txt"}, "", refused("unexpected argument b.txt"), 2},
@@ -129,7 +126,7 @@ TEST(CommandLine, ArgumentsNoRunTakesAreRefusedAndAModeOtherThan3Or4IsWarnedAbou
          STATUS_NO_PORT},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.args.back());
+        SCOPED_TRACE(c.args.empty() ? "" : c.args.back());
         expect_result(run_velk(dir, c.args), c.out, c.status, c.err);
     }
     EXPECT_EQ(entries_in(dir), 0u);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,19 +47,33 @@ inline void expect_result(const ProgramResult& r, const std::string& out, int st
 
 // A capture-file run of `capture` (written as cap.txt in a fresh directory)
 // that must end with status 0 and nothing on standard error: what the
-// program showed, and the payload file it wrote.
+// program showed, and the payload file it wrote.  With `message_runs` > 0 it
+// runs that often with --messages msgs, and `files` holds what msgs/ then
+// has, by name; between runs each message file gets KEPT appended, as a
+// reader's note would be, which a later run must leave.
+inline const std::string KEPT = "\r\n(read)";
 struct CaptureRun {
     ProgramResult result;
     std::string payload;
+    std::map<std::string, std::string> files;
 };
 
-inline CaptureRun run_capture(const std::string& capture) {
+inline CaptureRun run_capture(const std::string& capture, int message_runs = 0) {
     TempDir dir;
     write_file(dir / "cap.txt", capture);
     CaptureRun run;
-    run.result = run_velk(dir, {"cap.txt"});
+    for (int k = 0; k < std::max(message_runs, 1); ++k) {
+        for (const auto& [name, text] : run.files)
+            if (name != "index.tsv") write_file(dir / "msgs/" + name, text + KEPT);
+        run.result = run_velk(dir, message_runs > 0 ? std::vector<std::string>{"-m", "msgs", "cap.txt"}
+                                                    : std::vector<std::string>{"cap.txt"});
+        EXPECT_EQ(run.result.err, "");
+        EXPECT_EQ(run.result.status, 0);
+        if (message_runs == 0) continue;
+        run.files.clear();
+        for (const auto& entry : std::filesystem::directory_iterator(dir / "msgs"))
+            run.files[entry.path().filename()] = read_file(entry.path());
+    }
     run.payload = read_file(dir / "decompressed_cap.txt");
-    EXPECT_EQ(run.result.err, "");
-    EXPECT_EQ(run.result.status, 0);
     return run;
 }

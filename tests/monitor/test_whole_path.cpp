@@ -35,12 +35,11 @@ TEST(WholePath, ParserExtractsTheSameHoweverTheTextIsSplit) {
         StdoutCapture out;
         for (size_t at = 0, n = 0; at < b.text.size(); at += n) {
             n = std::min(b.text.size() - at, static_cast<size_t>(rng_between(rng, 1, round % 2 ? 16 : 5000)));
-            if (round % 3 == 0) {
-                feed_text(*m, b.text.substr(at, n));
-            } else {
-                feed_chars(m->parser, m->ring, m->output, reinterpret_cast<const uint8_t*>(b.text.data()) + at,
-                           static_cast<int32_t>(n));
-            }
+            // A heap block of its own: the sanitizers see a read past it.
+            const std::vector<uint8_t> piece(b.text.begin() + static_cast<std::ptrdiff_t>(at),
+                                             b.text.begin() + static_cast<std::ptrdiff_t>(at + n));
+            if (round % 3 == 0) feed_text(*m, b.text.substr(at, n));
+            else feed_chars(m->parser, m->ring, m->output, piece.data(), static_cast<int32_t>(n));
             got += take_unread(*m);
         }
         ASSERT_EQ(got, std::string(b.payload.begin(), b.payload.end())) << "round " << round;
