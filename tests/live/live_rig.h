@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/message_check.h"
@@ -30,19 +31,41 @@ inline const std::string LISTENING = "\r\n\r\n### LISTENING TO VELK...\r\n\r\n";
 // The simulator's reply to "velk Start\r": from there on what arrives is
 // listening data, logged and parsed rather than shown.
 inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
-inline const std::string LOST = "\r\n### PORT COM3 LOST, WAITING FOR IT TO RETURN...\r\n";
-inline const std::string BACK = "\r\n### PORT COM3 IS BACK, STARTING THE MODEM AGAIN\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
-inline const std::string NO_REPLY = "\r\n### NO REPLY FROM THE MODEM ON COM3: IS IT CONNECTED AND SWITCHED ON?\r\n";
 // The lines that close a transfer given up on, before its check line.
 inline const std::string TIMEOUT = "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
 inline const std::string PORT_LOST = "\r\n###====== STOPPING LZHUF DECOMPRESSION: PORT LOST ======###\r\n";
 inline const std::string RUN_STOPPED = "\r\n###====== STOPPING LZHUF DECOMPRESSION: RUN STOPPED ======###\r\n";
+// The clock's times in the run's lines read as TIME once checked (see untimed).
+inline const std::string TIME = "<time>";
+inline const std::string HEARD = "### HEARD AT " + TIME + "\r\n";
+
+inline std::string lost_line(const std::string& port) {
+    return "\r\n### PORT " + port + " LOST, WAITING FOR IT TO RETURN...\r\n";
+}
+inline std::string back_line(const std::string& port) {
+    return "\r\n### PORT " + port + " IS BACK, STARTING THE MODEM AGAIN\r\n";
+}
+// How the payload file begins each run on `port`.
+inline std::string started(const std::string& port = "COM3") {
+    return SEPARATOR + "### RUN STARTED " + TIME + " ON " + port + "\r\n";
+}
+// The console's last lines after `ok` intact and `damaged` damaged messages.
+inline std::string goodbye(int ok, int damaged) {
+    return "### " + std::to_string(ok + damaged) + " MESSAGES: " + std::to_string(ok) + " OK, " +
+           std::to_string(damaged) + " DAMAGED\r\n" + GOODBYE;
+}
 
 // The console up to the opened port `com`.
 inline std::string opened(int com) {
     return BANNER + "\r\nTrying to open COM port " + std::to_string(com) + "...\r\n\r\nOpen COM port " +
            std::to_string(com) + ": baud=115200 data=8 parity=n stop=1 xon=off to=off odsr=off dtr=on rts=on\r\n";
+}
+
+// The console up to the opened port given by its device path.
+inline std::string opened_path(const std::string& port) {
+    return BANNER + "\r\nTrying to open port " + port + "...\r\n\r\nOpen port " + port +
+           ": baud=115200 data=8 parity=n stop=1 xon=off to=off odsr=off dtr=on rts=on\r\n";
 }
 
 // The commands that switch the modem into monitor mode `mode`, and those
@@ -51,11 +74,12 @@ inline std::string start_commands(int mode) {
     return "\rvelk mode " + std::to_string(mode) + "\rvelk V 1\rvelk H 1\rvelk P 0\rvelk Start\r";
 }
 inline std::string all_commands(int mode) { return start_commands(mode) + "velk Stop\r"; }
-// The simulator's replies to start_commands(mode).
-inline std::string replies(int mode) {
-    return "velk mode " + std::to_string(mode) + "\r\nOK\r\nvelk V 1\r\nOK\r\nvelk H 1\r\nOK\r\nvelk P 0\r\nOK\r\n" +
-           START_REPLY;
+// The simulator's replies to start_commands(mode): those before "velk
+// Start\r" are shown raw.
+inline std::string replies_before_start(int mode) {
+    return "velk mode " + std::to_string(mode) + "\r\nOK\r\nvelk V 1\r\nOK\r\nvelk H 1\r\nOK\r\nvelk P 0\r\nOK\r\n";
 }
+inline std::string replies(int mode) { return replies_before_start(mode) + START_REPLY; }
 
 inline TransferMessage message(size_t size, uint64_t seed) {
     TransferMessage m;
@@ -70,6 +94,46 @@ inline CaptureOptions capture_options(uint64_t seed) {
     o.seed = seed;
     o.reply_report = false;
     return o;
+}
+
+// The payload file's part for messages that all came through whole.
+inline std::string decoded(const std::vector<TransferMessage>& messages) {
+    std::string text;
+    for (const TransferMessage& m : messages) text += HEADER_FOUND + HEARD + m.text + COMPLETED + ok_line(m.text);
+    return text;
+}
+
+// The UTC time `text` gives in strptime's `format`, or -1.
+inline std::time_t utc_time(const std::string& text, const char* format) {
+    std::tm parts{};
+    const char* end = strptime(text.c_str(), format, &parts);
+    return end != nullptr && *end == '\0' ? timegm(&parts) : -1;
+}
+
+// `text` with the time in each "### RUN STARTED" and "### HEARD AT" line
+// read as TIME, once it is found to be a UTC time from `from` to now.  A
+// time still being written, at the very end, is left as it is.
+inline std::string untimed(std::string text, std::time_t from) {
+    for (const std::string key : {"### RUN STARTED ", "### HEARD AT "}) {
+        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+            const size_t time_at = at + key.size();
+            if (time_at + 20 >= text.size()) break;
+            const std::time_t when = utc_time(text.substr(time_at, 20), "%Y-%m-%dT%H:%M:%SZ");
+            EXPECT_TRUE(when >= from && when <= std::time(nullptr)) << text.substr(at, 40);
+            text.replace(time_at, 20, TIME);
+        }
+    }
+    return text;
+}
+
+// Every "###" line on the console starts a line of its own: a bare CR
+// before it would let it overwrite the line it interrupts.
+inline void expect_fresh_lines(const std::string& shown) {
+    for (size_t at = shown.find("###"); at != std::string::npos; at = shown.find("###", at + 3)) {
+        const size_t line = shown.rfind('\n', at) + 1;
+        EXPECT_TRUE(line == at || (line + 1 == at && shown[line] == '\r') || shown[at - 1] == '=')
+            << shown.substr(at < 80 ? 0 : at - 80, 120);
+    }
 }
 
 // Polls `ready` every few milliseconds for at most `ms`.
@@ -96,7 +160,18 @@ protected:
     }
 
     std::string path(const std::string& name) const { return dir_ / name; }
-    std::string file(const std::string& name) const { return read_file(path(name)); }
+    // A file the test's runs wrote, their times checked and read as TIME.
+    std::string file(const std::string& name) const { return untimed(read_file(path(name)), began_); }
+
+    // The console after the opened port `port`: when and where the run
+    // keeps what it hears, and the fetching banner.
+    std::string opening(const std::string& port, const std::string& messages = "") const {
+        const std::string dir = std::filesystem::canonical(dir_.path()).string() + "/";
+        std::string lines = "### RUN STARTED " + TIME + " ON " + port + "\r\n### PAYLOAD FILE: " + dir +
+                            "velk_payload_data.txt\r\n### ORIGINAL DATA FILE: " + dir + "velk_original_data.txt\r\n";
+        if (!messages.empty()) lines += "### MESSAGE FILES: " + dir + messages + "\r\n";
+        return lines + FETCHING;
+    }
 
     // The simulator offering COM3, recording what it receives in
     // received.bin and what it sends in sent.bin.  Monitor text starts
@@ -154,18 +229,6 @@ protected:
     }
     std::string errors() const { return file(".stderr"); }
 
-    // The console without the lines that announce binary reports: decoded
-    // text shows in the order of arrival, so each report of a transfer
-    // announces itself in the middle of the text decoded from the last one.
-    std::string console_text() const {
-        static const std::string BIN_DATA = "\r### <Bin data>\r\n";
-        std::string text = console();
-        for (size_t at = text.find(BIN_DATA); at != std::string::npos; at = text.find(BIN_DATA, at)) {
-            text.erase(at, BIN_DATA.size());
-        }
-        return text;
-    }
-
     bool console_shows(const std::string& text, int ms = 5000) const {
         return wait_until([&] { return console().find(text) != std::string::npos; }, ms);
     }
@@ -178,15 +241,15 @@ protected:
     int program_exit(int ms = 5000) { return wait_exit(program_, ms); }
     int simulator_exit() { return wait_exit(simulator_, 5000); }
 
-    // The end of a run that was told to stop: status 0, the farewell last on
-    // the console (if it had one), nothing on standard error but a warning
-    // `err`, and a simulator still there ended by "velk Stop\r".
-    void expect_clean_end(bool console_open = true, const std::string& err = "") {
+    // The end of a run that was told to stop: status 0, the console ending
+    // with `end` (empty: the run had no console), nothing on standard error
+    // but a warning `err`, and a simulator still there ended by "velk Stop\r".
+    void expect_clean_end(const std::string& end = goodbye(0, 0), const std::string& err = "") {
         EXPECT_EQ(program_exit(), 0);
         if (simulator_ > 0) {
             EXPECT_EQ(simulator_exit(), 0) << "the simulator ends on \"velk Stop\\r\"";
         }
-        EXPECT_TRUE(console_open ? console().ends_with(GOODBYE) : console().empty()) << console();
+        EXPECT_TRUE(end.empty() ? console().empty() : console().ends_with(end)) << console();
         EXPECT_EQ(errors(), err);
     }
 
@@ -209,6 +272,7 @@ protected:
     }
 
     TempDir dir_;
+    const std::time_t began_ = std::time(nullptr);
 
 private:
     // Emptied before the child starts, so the test never reads an earlier

@@ -2,12 +2,15 @@
 // files, decoding while a transfer arrives, a modem that was monitoring
 // already, the ways to stop, the silence watchdog; runs that cannot start, a
 // port that goes away and comes back, and a file or the console that fails.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <utility>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -19,6 +22,8 @@
 namespace live {
 namespace {
 
+using namespace std::string_literals;
+
 const std::string REPORT = "QSL both, over";
 
 // What a transfer of `m` given up on left in the payload file at `at`: its
@@ -28,8 +33,8 @@ const std::string REPORT = "QSL both, over";
 // check lines, as the console must show them too.
 std::string expect_abandoned(const std::string& payload, size_t& at, const TransferMessage& m,
                              const std::string& closing) {
-    const size_t text_at = at + HEADER_FOUND.size(), closed_at = payload.find(closing, text_at);
-    if (payload.compare(at, HEADER_FOUND.size(), HEADER_FOUND) != 0 || closed_at == std::string::npos) {
+    const size_t text_at = at + HEADER_FOUND.size() + HEARD.size(), closed_at = payload.find(closing, text_at);
+    if (payload.compare(at, text_at - at, HEADER_FOUND + HEARD) != 0 || closed_at == std::string::npos) {
         ADD_FAILURE() << "no abandoned transfer at " << at << " of " << payload;
         return "none";
     }
@@ -57,59 +62,110 @@ size_t add_announced(CaptureBuilder& b, const TransferMessage& m) {
     return transfer_at;
 }
 
-// The payload file's part for messages that all came through whole.
-std::string decoded(const std::vector<TransferMessage>& messages) {
-    std::string text;
-    for (const TransferMessage& m : messages) text += HEADER_FOUND + m.text + COMPLETED + ok_line(m.text);
-    return text;
+// The names in `dir`, sorted: message files sort in the order heard.
+std::vector<std::string> names_in(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-TEST_F(LiveRun, TwoRunsDecodeWhileBytesArriveLogAllTheModemSaysAndAppendTheSecondWithoutAConsole) {
-    // Two messages at the line rate; the line falls silent for 1.5 s in the
-    // middle of the first transfer, where its opening words must show.  The
-    // second run is `velk_lzh COM3 >&-`: if the port took the console's
-    // place the modem would get the banner and echo it into both files.
-    const TransferMessage first = message(2500, 1);
-    const TransferMessage second = message(1800, 2);
+// The index values a check line calls for, from the verdict on; the
+// announced length is the header's.
+std::string index_values(const std::string& check, size_t announced) {
+    char verdict[8] = {};
+    unsigned count = 0, length = 0, crc = 0, sent = 0;
+    std::sscanf(check.c_str(), "### MESSAGE CHECK: %7s (%u OF %u CHARACTERS, CRC %X, SENT %X)", verdict, &count,
+                &length, &crc, &sent);
+    char values[96];
+    std::snprintf(values, sizeof values, "%s\t%u\t%u\t%zu\t%04X\t%04X", verdict, count, length, announced, crc, sent);
+    return values;
+}
+
+TEST_F(LiveRun, TwoRunsDecodeWhileBytesArriveAppendAndTheFirstKeepsEachMessageInAFileThatGrowsAsItArrives) {
+    // The first run, with --messages, gets two messages at the line rate;
+    // the line falls silent twice inside the first transfer, where the text
+    // so far must be in the payload file and in the message's own file.  The
+    // second run is `velk_lzh COM3 >&-` without --messages: if the port took
+    // the console's place the modem would get the banner and echo it into
+    // both files.
+    const TransferMessage first = message(2500, 1), second = message(1800, 2);
     const CaptureOptions options = capture_options(7);
     CaptureBuilder b;
     builder_start(b, options.seed);
     add_noise_line(b);
     const size_t first_at = b.text.size();
     add_message(b, first, options);
-    const size_t pause_at = (first_at + b.text.size()) / 2, first_end = b.text.size();
+    const size_t first_end = b.text.size(), third = (first_end - first_at) / 3;
     add_text_report(b, REPORT);
     add_message(b, second, options);
     add_noise_line(b);
-    const std::string until_listening =
-        opened(3) + FETCHING + "velk mode 3\r\nOK\r\nvelk V 1\r\nOK\r\nvelk H 1\r\nOK\r\nvelk P 0\r\nOK\r\n" + LISTENING;
-    const std::string run_payload = SEPARATOR + decoded({first}) + REPORT + decoded({second});
-    std::string original;
-    std::string payload;
-    for (int run = 1; run <= 2; ++run) {
-        SCOPED_TRACE(run);
-        const bool console_open = run == 1;
-        start_simulator({"--pause-after", std::to_string(pause_at), "--pause-ms", "1500"}, b.text);
-        start_program({"COM3"}, false, console_open);
-        const std::string opening_words = payload + SEPARATOR + HEADER_FOUND + first.text.substr(0, 100);
-        ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").starts_with(opening_words); }, 8000));
-        original += SEPARATOR + replies(3);
-        EXPECT_LT(file("velk_original_data.txt").size(), original.size() + first_end) << "decoded before its end";
-        original += b.text;
-        payload += run_payload;
-        ASSERT_TRUE(wait_until([&] { return file("velk_original_data.txt").size() >= original.size(); }, 8000))
-            << console();
-        press_key();
-        expect_clean_end(console_open);
-        EXPECT_EQ(file("received.bin"), all_commands(3));
-        EXPECT_EQ(file("velk_original_data.txt"), original);
-        EXPECT_EQ(file("velk_payload_data.txt"), payload);
-        if (!console_open) continue;
-        // The replies before "velk Start\r" are shown raw as well.
-        const std::string shown = console_text();
-        EXPECT_EQ(shown.substr(0, until_listening.size()), until_listening);
-        for (const TransferMessage* m : {&first, &second}) EXPECT_NE(shown.find(m->text.substr(0, 100)), shown.npos);
+    const std::string until_listening = opened(3) + opening("COM3", "msgs") + replies_before_start(3) + LISTENING;
+    const std::string receiving_at = started() + HEADER_FOUND + HEARD;
+    const auto receiving = [&] {
+        const std::vector<std::string> names = names_in(path("msgs"));
+        return names[0].ends_with("-0001-RECEIVING.txt") ? read_file(path("msgs/" + names[0])) : "none";
+    };
+    const std::time_t run_start = std::time(nullptr);
+    start_simulator({"--pause-after", std::to_string(first_at + third), "--pause-ms", "800", "--pause-after",
+                     std::to_string(first_at + 2 * third), "--pause-ms", "800"},
+                    b.text);
+    start_program({"--messages", "msgs", "COM3"});
+    size_t seen = 100;
+    for (int pause = 1; pause <= 2; ++pause) {
+        ASSERT_TRUE(wait_until([&] {
+            const std::string payload = file("velk_payload_data.txt");
+            const std::string text = payload.substr(std::min(payload.size(), receiving_at.size()));
+            return payload.starts_with(receiving_at) && text.size() > seen && receiving() == text;
+        }, 8000)) << "the message's file holds the text so far, and grows: " << seen;
+        seen = receiving().size();
+        EXPECT_LT(seen, first.text.size());
+        EXPECT_LT(file("velk_original_data.txt").size(), SEPARATOR.size() + replies(3).size() + first_end);
     }
+    const std::string original = SEPARATOR + replies(3) + b.text;
+    ASSERT_TRUE(wait_until([&] { return file("velk_original_data.txt") == original; }, 8000)) << console();
+    press_key();
+    expect_clean_end(goodbye(2, 0));
+    const std::time_t run_end = std::time(nullptr);
+    EXPECT_EQ(file("received.bin"), all_commands(3));
+    const std::string run_payload = started() + decoded({first}) + REPORT + decoded({second});
+    EXPECT_EQ(file("velk_payload_data.txt"), run_payload);
+    // The replies before "velk Start\r" are shown raw as well.
+    EXPECT_TRUE(console().starts_with(until_listening)) << console();
+    expect_fresh_lines(console());
+
+    // One file a message holding exactly its text, named by the time its
+    // transfer began, and an index line that agrees with its check line.
+    const std::vector<std::string> names = names_in(path("msgs"));
+    ASSERT_EQ(names.size(), 3u);
+    std::istringstream index(read_file(path("msgs/index.tsv")));
+    std::string line;
+    std::getline(index, line);
+    EXPECT_EQ(line, "file\tsource\tbegan\tended\tend\tverdict\tcharacters\tlength\tannounced\tcrc\tsent");
+    for (size_t k = 0; k < 2; ++k) {
+        const std::string& text = k == 0 ? first.text : second.text;
+        EXPECT_EQ(read_file(path("msgs/" + names[k])), text);
+        EXPECT_TRUE(names[k].ends_with("-000" + std::to_string(k + 1) + "-OK.txt")) << names[k];
+        const std::time_t named = utc_time(names[k].substr(0, 16), "%Y%m%d-%H%M%SZ");
+        EXPECT_TRUE(run_start <= named && named <= run_end) << names[k];
+        std::getline(index, line);
+        const std::string began = line.substr(names[k].size() + 6, 20), ended = line.substr(names[k].size() + 27, 20);
+        EXPECT_EQ(utc_time(began, "%Y-%m-%dT%H:%M:%SZ"), named) << line;
+        const std::time_t end = utc_time(ended, "%Y-%m-%dT%H:%M:%SZ");
+        EXPECT_TRUE(named <= end && end <= run_end) << line;
+        EXPECT_EQ(line, names[k] + "\tCOM3\t" + began + "\t" + ended + "\teot\t" +
+                            index_values(ok_line(text), text.size()));
+    }
+    EXPECT_FALSE(std::getline(index, line)) << line;
+
+    start_simulator({}, b.text);
+    start_program({"COM3"}, false, false);
+    ASSERT_TRUE(wait_until([&] { return file("velk_original_data.txt") == original + original; }, 8000));
+    press_key();
+    expect_clean_end("");
+    EXPECT_EQ(file("received.bin"), all_commands(3));
+    EXPECT_EQ(file("velk_payload_data.txt"), run_payload + run_payload);
+    EXPECT_EQ(names_in(path("msgs")), names) << "no --messages, no files";
 }
 
 TEST_F(LiveRun, ArrivalOrderHoldsWithinOneReadAndAfterAMessageEndedByItsCount) {
@@ -146,15 +202,16 @@ TEST_F(LiveRun, ArrivalOrderHoldsWithinOneReadAndAfterAMessageEndedByItsCount) {
                   "unable to open comport\nvelk_lzh: COM3 (./ttyS2): Device or resource busy\nvelk_lzh: the port is busy: "
                   "another program uses it, end that one first\nCan not open comport\n");
     press_key();
-    expect_clean_end();
+    expect_clean_end(goodbye(3, 1));
+    EXPECT_TRUE(console().starts_with(opened(3) + opening("COM3") + replies_before_start(3) + LISTENING))
+        << "said before the first listening read, never inside a message";
     EXPECT_EQ(file("received.bin"), all_commands(3)) << "the refused run sent nothing";
     EXPECT_EQ(file("velk_original_data.txt"), SEPARATOR + replies(3) + b.text);
     const std::string payload = file("velk_payload_data.txt");
     const std::string in_order =
-        SEPARATOR + decoded({first}) + REPORT + decoded({second}) + HEADER_FOUND + counted.text.substr(0, 300);
+        started() + decoded({first}) + REPORT + decoded({second}) + HEADER_FOUND + HEARD + counted.text.substr(0, 300);
     EXPECT_EQ(payload.substr(0, in_order.size()), in_order);
     EXPECT_LT(payload.find("### MESSAGE CHECK: DAMAGED ("), payload.size() - whole.size()) << "told apart";
-    EXPECT_EQ(count_of(payload, "### MESSAGE CHECK: "), 4u);
 }
 
 TEST_F(LiveRun, KeyPressedBeforeAnyCommandOnlyStopsTheModem) {
@@ -163,15 +220,16 @@ TEST_F(LiveRun, KeyPressedBeforeAnyCommandOnlyStopsTheModem) {
     press_key();
     expect_clean_end();
     EXPECT_EQ(file("received.bin"), "velk Stop\r");
-    EXPECT_EQ(console(), opened(3) + FETCHING + GOODBYE);
-    EXPECT_EQ(file("velk_payload_data.txt"), SEPARATOR);
+    EXPECT_EQ(console(), opened(3) + opening("COM3") + goodbye(0, 0));
+    EXPECT_EQ(file("velk_payload_data.txt"), started());
     EXPECT_EQ(file("velk_original_data.txt"), SEPARATOR);
 }
 
 TEST_F(LiveRun, KeyOrStopSignalEndsTheRunTheEndOfInputDoesNotAndALostPortIsAwaitedWithoutCpu) {
     // A killed simulator takes the port away for good; the stop command then
     // has no port to go to.  A modem that answers nothing is worth a word,
-    // once; a transfer under way when the run ends gets its verdict first.
+    // once, after the run says it listens; a transfer under way when the run
+    // ends gets its verdict first.
     enum Modem { Answering, Silent, Sending, Lost };
     const struct {
         int stop;          // a signal, or 0 for a key
@@ -198,13 +256,13 @@ TEST_F(LiveRun, KeyOrStopSignalEndsTheRunTheEndOfInputDoesNotAndALostPortIsAwait
         if (c.stop == SIGTERM) end_input();
         ASSERT_TRUE(console_shows(LISTENING)) << console();
         EXPECT_EQ(program_exit(300), -1) << "still running";
-        const std::string under_way = SEPARATOR + HEADER_FOUND + long_one.text.substr(0, 100);
+        const std::string under_way = started() + HEADER_FOUND + HEARD + long_one.text.substr(0, 100);
         if (c.modem == Sending) {
             ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").starts_with(under_way); }, 5000));
         }
         if (port_lost) {
             kill_simulator();
-            ASSERT_TRUE(console_shows(LOST, 3000)) << console();
+            ASSERT_TRUE(console_shows(lost_line("COM3"), 3000)) << console();
             const double cpu_before = program_cpu_s();
             std::this_thread::sleep_for(milliseconds(2000));
             const double cpu_s = program_cpu_s() - cpu_before;
@@ -213,19 +271,23 @@ TEST_F(LiveRun, KeyOrStopSignalEndsTheRunTheEndOfInputDoesNotAndALostPortIsAwait
         }
         const auto asked = Clock::now();
         c.stop ? signal_program(c.stop) : press_key();
-        expect_clean_end(true, c.mode == std::string("5") ? "velk_lzh: mode 5 is neither 3 nor 4, mode 3 is used\n" : "");
+        const bool sending = c.modem == Sending;
+        expect_clean_end(goodbye(0, sending ? 1 : 0),
+                         c.mode == std::string("5") ? "velk_lzh: mode 5 is neither 3 nor 4, mode 3 is used\n" : "");
         if (port_lost) {
             EXPECT_LT(Clock::now() - asked, milliseconds(1000));
         }
         EXPECT_EQ(file("received.bin"), port_lost ? start_commands(3) : all_commands(c.sent));
-        EXPECT_EQ(count_of(console(), LOST), port_lost ? 1u : 0u);
-        EXPECT_EQ(count_of(console(), NO_REPLY + LISTENING), c.modem == Silent ? 1u : 0u) << console();
-        if (c.modem == Sending) {
+        EXPECT_EQ(count_of(console(), lost_line("COM3")), port_lost ? 1u : 0u);
+        const std::string no_reply =
+            LISTENING + "\r\n### NO REPLY FROM THE MODEM ON COM3: IS IT CONNECTED AND SWITCHED ON?\r\n";
+        EXPECT_EQ(count_of(console(), no_reply), c.modem == Silent ? 1u : 0u) << console();
+        if (sending) {
             const std::string payload = file("velk_payload_data.txt");
-            size_t at = SEPARATOR.size();
+            size_t at = started().size();
             const std::string verdict = expect_abandoned(payload, at, long_one, RUN_STOPPED);
             EXPECT_EQ(at, payload.size()) << "nothing after the verdict";
-            EXPECT_TRUE(console().ends_with(verdict + GOODBYE)) << console().substr(console().size() - 300);
+            EXPECT_TRUE(console().ends_with(verdict + goodbye(0, 1))) << console().substr(console().size() - 300);
         }
     }
 }
@@ -243,32 +305,34 @@ TEST(SilenceWatchdog, ActsOnThe301stSilentPassOfATransferUnderWay) {
     EXPECT_FALSE(watchdog_pass(w, true));
 }
 
-
-
-TEST_F(LiveRun, AppendFileThatCannotBeOpenedOrWrittenIsReportedOnceWithItsStatus) {
+TEST_F(LiveRun, FileThatCannotBeOpenedOrWrittenIsReportedOnceWithItsStatus) {
     // A directory of the file's name refuses every opener, root included;
-    // /dev/full takes the open and refuses every write.  A write failure
-    // leaves the run decoding to the console until it is told to stop.
-    const std::string capture = build_capture({message(1500, 7)}, capture_options(7)).text;
+    // /dev/full takes the open and refuses every write, and is no folder for
+    // the message files.  A write failure leaves the run decoding to the
+    // console until it is told to stop.
+    const TransferMessage m = message(1500, 7);
+    const std::string capture = build_capture({m}, capture_options(7)).text;
     const struct {
         const char* name;
         bool opens;
         int status;
-    } cases[] = {{"velk_payload_data.txt", false, STATUS_NO_PAYLOAD_FILE},
-                 {"velk_original_data.txt", false, STATUS_NO_ORIGINAL_FILE},
-                 {"velk_payload_data.txt", true, STATUS_NO_PAYLOAD_FILE},
-                 {"velk_original_data.txt", true, STATUS_NO_ORIGINAL_FILE}};
+        const char* reason;
+    } cases[] = {{"velk_payload_data.txt", false, STATUS_NO_PAYLOAD_FILE, ""},
+                 {"velk_original_data.txt", false, STATUS_NO_ORIGINAL_FILE, ""},
+                 {"velk_payload_data.txt", true, STATUS_NO_PAYLOAD_FILE, "No space left on device"},
+                 {"velk_original_data.txt", true, STATUS_NO_ORIGINAL_FILE, "No space left on device"},
+                 {"msgs", true, 248 /* -8 */, "Not a directory"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + (c.opens ? " full" : " refused"));
         remove_append_files();
+        std::filesystem::remove_all(path("msgs"));
         ASSERT_EQ(c.opens ? symlink("/dev/full", path(c.name).c_str()) : mkdir(path(c.name).c_str(), 0755), 0);
         start_simulator({"--rate", "0"}, capture);
-        start_program({"COM3"}, true);
-        const std::string report = c.opens ? "\r\nUnable to write file : " + std::string(c.name) +
-                                                 " (No space left on device)\r\n"
+        start_program({"--messages", "msgs", "COM3"}, true);
+        const std::string report = c.opens ? "\r\nUnable to write file : " + std::string(c.name) + " (" + c.reason + ")\r\n"
                                            : "Unable to open file : " + std::string(c.name) + "\n";
         if (c.opens) {
-            ASSERT_TRUE(console_shows(COMPLETED, 8000)) << console();
+            ASSERT_TRUE(console_shows(ok_line(m.text), 8000)) << console();
             press_key();
         }
         EXPECT_EQ(program_exit(), c.status);
@@ -277,7 +341,7 @@ TEST_F(LiveRun, AppendFileThatCannotBeOpenedOrWrittenIsReportedOnceWithItsStatus
         kill_simulator();
         // A file that cannot be opened ends the run: said on standard error.
         EXPECT_EQ(count_of(console(), report), c.opens ? 1u : 0u) << console();
-        EXPECT_TRUE(console().ends_with(c.opens ? GOODBYE : opened(3))) << console();
+        EXPECT_TRUE(console().ends_with(c.opens ? goodbye(1, 0) : opened(3))) << console();
         EXPECT_EQ(errors(), c.opens ? "" : report);
     }
 }
@@ -285,25 +349,38 @@ TEST_F(LiveRun, AppendFileThatCannotBeOpenedOrWrittenIsReportedOnceWithItsStatus
 TEST_F(LiveRun, AnnouncedTransferOutlastsAPauseOrALostPortAndOneUnderWayGetsItsVerdict) {
     // Between an announcement and its transfer the line falls silent for
     // 2 s, far beyond the fast build's 301 passes of about 2 ms, or the port
-    // goes away for 300 ms: the transfer is still awaited.  Inside a transfer
-    // the line stalls for good, or the port goes away between a report's
-    // header line and its payload: the transfer gets its closing and check
-    // lines.  The next message comes out whole either way, and the
-    // original-data file holds all that came from the port.
+    // goes away for 2.5 s: the transfer is still awaited.  Inside a transfer
+    // the line stalls for good, or the port goes away for 300 ms between a
+    // report's header line and its payload: the transfer gets its closing
+    // and check lines.  The next message comes out whole either way, and the
+    // original-data file holds all that came from the port.  The port is
+    // named by its device path, or where it goes away by a link, as udev's
+    // by-id names are, that comes to name a new terminal; the run's lines
+    // name it so.  The modem that loses its port before the transfer was
+    // left monitoring: its text comes before the first command and again as
+    // soon as its adapter is back (the rest of the capture, then), so the
+    // settle steps of both starts read monitor text: shown raw, logged and
+    // decoded like any other.
     const struct {
         bool lost;                   // the port goes away, or the line falls silent
         bool inside;                 // inside the transfer, or before it
         const std::string* closing;  // of the transfer given up on
     } cases[] = {{false, false, nullptr}, {false, true, &TIMEOUT}, {true, false, nullptr}, {true, true, &PORT_LOST}};
     const std::string PAYLOAD_MARK = "###PAYLOAD2:\r\n", REPORT_END = "###PAYLOAD_END\r\n";
+    const std::string by_id = "serial/by-id/usb-Velk_Modem_0001-if00-port0";
+    ASSERT_EQ(mkdir(path("serial").c_str(), 0755) | mkdir(path("serial/by-id").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("../../ttyS2", path(by_id).c_str()), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.lost ? "port lost " : "silence ") + (c.inside ? "inside" : "before"));
+        const bool monitoring = c.lost && !c.inside;
         remove_append_files();
         TransferMessage first = message(3000, 51);
         first.identifier = "AWAITED01";
         const TransferMessage next = message(1200, 52);
         CaptureBuilder b;
         builder_start(b, 51);
+        add_text_report(b, REPORT);
+        const size_t report_end = b.text.size();
         size_t at = add_announced(b, first);
         if (c.inside) {
             at = (at + b.text.size()) / 2;
@@ -314,24 +391,39 @@ TEST_F(LiveRun, AnnouncedTransferOutlastsAPauseOrALostPortAndOneUnderWayGetsItsV
         add_noise_line(b);
         add_message(b, next, capture_options(52));
 
-        start_simulator({"--rate", "0", c.lost ? "--vanish-after" : "--pause-after", std::to_string(at),
-                         c.lost ? "--vanish-ms" : "--pause-ms", c.lost ? "300" : "2000"},
-                        b.text);
-        start_program({"COM3"}, true);
+        std::vector<std::string> args{"--rate", "0", c.lost ? "--vanish-after" : "--pause-after", std::to_string(at),
+                                      c.lost ? "--vanish-ms" : "--pause-ms", c.lost ? "300" : "2000"};
+        // Monitor text before the commands, and the announcement once they are done.
+        if (monitoring) args.insert(args.end(), {"--monitoring", "--pause-after", std::to_string(report_end), "--pause-ms", "500"});
+        start_simulator(args, b.text);
+        const std::string port = c.lost ? path(by_id) : std::filesystem::canonical(path("ttyS2")).string();
+        start_program({port}, true);
         const std::string last = COMPLETED + ok_line(next.text);
         ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").ends_with(last); }, 8000)) << console();
         press_key();
-        expect_clean_end();
+        expect_clean_end(goodbye(c.closing ? 1 : 2, c.closing ? 1 : 0));
 
         EXPECT_EQ(file("received.bin"), c.lost ? start_commands(3) + all_commands(3) : all_commands(3));
-        const std::string shown = console_text(), payload = file("velk_payload_data.txt");
-        for (const std::string& once : {LOST, BACK}) EXPECT_EQ(count_of(shown, once), c.lost ? 1u : 0u) << once;
+        const std::string shown = console(), payload = file("velk_payload_data.txt");
+        EXPECT_TRUE(shown.starts_with(opened_path(port) + opening(port))) << shown;
+        for (const std::string& once : {lost_line(port), back_line(port)}) {
+            EXPECT_EQ(count_of(shown, once), c.lost ? 1u : 0u) << once;
+        }
+        const std::string why = "\r\n### PORT " + port + ": No such file or directory\r\n";
+        EXPECT_EQ(count_of(shown, lost_line(port) + why), c.lost ? 1u : 0u);
+        EXPECT_EQ(count_of(shown, why), c.lost ? 1u : 0u) << "once, not once a try";
         EXPECT_EQ(count_of(shown, TIMEOUT), c.closing == &TIMEOUT ? 1u : 0u);
-        EXPECT_EQ(payload.substr(0, SEPARATOR.size()), SEPARATOR);
-        size_t read = SEPARATOR.size();
+        EXPECT_EQ(count_of(shown, LISTENING), c.lost ? 2u : 1u);
+        if (monitoring) {
+            const size_t back = shown.find(back_line(port)), relistening = shown.find(LISTENING, back);
+            EXPECT_NE(shown.substr(0, shown.find(LISTENING)).find(PAYLOAD_MARK), std::string::npos) << shown;
+            EXPECT_NE(shown.substr(back, relistening - back).find(PAYLOAD_MARK), std::string::npos) << shown;
+        }
+        EXPECT_EQ(payload.substr(0, started(port).size() + REPORT.size()), started(port) + REPORT);
+        size_t read = started(port).size() + REPORT.size();
         if (c.closing) {
             const std::string verdict = expect_abandoned(payload, read, first, *c.closing);
-            EXPECT_NE(shown.find(verdict + (c.lost ? LOST : "")), std::string::npos) << shown;
+            EXPECT_NE(shown.find(verdict + (c.lost ? lost_line(port) : "")), std::string::npos) << shown;
         } else {
             EXPECT_EQ(payload.substr(read, decoded({first}).size()), decoded({first}));
             read += decoded({first}).size();
@@ -341,63 +433,36 @@ TEST_F(LiveRun, AnnouncedTransferOutlastsAPauseOrALostPortAndOneUnderWayGetsItsV
     }
 }
 
-TEST_F(LiveRun, ModemAlreadyMonitoringLosesNothingAtTheStartNorAfterAReconnect) {
-    // A modem left monitoring sends its text from before the first command,
-    // and again as soon as its adapter is back: the settle steps of both
-    // starts read monitor text, which is logged and decoded like any other.
-    // The port goes away between an announcement and its transfer, which
-    // then arrives during the restart's commands.
-    const CaptureOptions options = capture_options(61);
-    std::vector<TransferMessage> messages;
-    CaptureBuilder b;
-    builder_start(b, options.seed);
-    add_noise_line(b);
-    size_t vanish_at = 0;
-    for (uint64_t i = 0; i < 8; ++i) {
-        messages.push_back(message(1500, 61 + i));
-        messages.back().identifier = "MONITOR" + std::to_string(i);
-        if (i == 4) vanish_at = add_announced(b, messages.back());
-        else add_message(b, messages.back(), options);
-        add_noise_line(b);
-    }
-
-    start_simulator({"--monitoring", "--vanish-after", std::to_string(vanish_at), "--vanish-ms", "500"}, b.text);
-    start_program({"COM3"});
-    const std::string last = COMPLETED + ok_line(messages.back().text);
-    ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").ends_with(last); }, 15000)) << console();
-    ASSERT_TRUE(wait_until([&] { return count_of(console(), LISTENING) == 2; }, 3000)) << console();
-    ASSERT_TRUE(wait_until([&] { return file("velk_original_data.txt") == SEPARATOR + sent_before_stop(); }, 3000));
-    press_key();
-    expect_clean_end();
-
-    EXPECT_EQ(file("received.bin"), start_commands(3) + all_commands(3));
-    EXPECT_EQ(file("velk_original_data.txt"), SEPARATOR + sent_before_stop());
-    EXPECT_EQ(file("velk_payload_data.txt"), SEPARATOR + decoded(messages));
-    // Monitor text did arrive before each LISTENING line: it is shown raw.
-    const std::string shown = console();
-    const size_t back = shown.find(BACK), relistening = shown.find(LISTENING, back);
-    ASSERT_NE(relistening, std::string::npos);
-    EXPECT_NE(shown.substr(0, shown.find(LISTENING)).find("###PAYLOAD2:"), std::string::npos);
-    EXPECT_NE(shown.substr(back, relistening - back).find("###PAYLOAD2:"), std::string::npos);
-}
-
 // `velk_lzh COM3` from a shell: the terminal gives single keys while the
 // run lasts and gets its mode back however the run ends: a key typed on it,
-// the console going away (`| less` and the pager quits: an orderly end), or
-// a signal that ends it at once.  The port, cooked as a device fresh from
-// the system is, becomes a raw 115200-baud line whose reads never wait.
-TEST_F(LiveRun, TerminalTakesSingleKeysThePortGoesRawAndEveryWayOutRestoresTheTerminal) {
+// which is taken so the shell never reads it; the console going away
+// (`| less` and the pager quits: an orderly end); or a signal that ends it
+// at once.  The port, cooked as a device fresh from the system is, becomes
+// a raw 115200-baud line whose reads never wait.  Where the terminal is the
+// console too, nothing from the air can command it: control bytes show in
+// caret notation and the modem's CR-only lines each on a line of its own,
+// while the payload file keeps every byte.
+TEST_F(LiveRun, TerminalTakesSingleKeysShowsTheAirSafelyThePortGoesRawAndEveryWayOutRestoresTheTerminal) {
     const rlimit no_core{0, 0};
     ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
     const std::string capture = build_capture({message(30000, 8)}, capture_options(8)).text;
+    TransferMessage commanding;
+    commanding.text = "NET REPORT\rA band of rain\r\n\x1b]0;owned\x07\x1b[2J\ttab\x00\x7f\x9b caf\xc3\xa9 end\r\x00\r"s;
+    // One report, so that no line announcing the next one interrupts the text.
+    std::vector<uint8_t> transfer = transfer_header(commanding), body = transfer_body(commanding);
+    transfer.insert(transfer.end(), body.begin(), body.end());
+    CaptureBuilder controls;
+    builder_start(controls, 8);
+    add_binary_report(controls, transfer);
+    add_text_report(controls, "QSL both\rover\r");
     const struct {
         const char* way;
         int status;
     } cases[] = {{"key", 0}, {"console", 0}, {"quit", 128 + SIGQUIT}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.way);
-        const bool console_closed = c.way == std::string("console");
-        start_simulator({}, console_closed ? capture : "");
+        const bool console_closed = c.way == std::string("console"), key = c.status == 0 && !console_closed;
+        start_simulator({}, console_closed ? capture : key ? controls.text : "");
         const int port = open(path("ttyS2").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         termios line{};
         ASSERT_EQ(tcgetattr(port, &line), 0);
@@ -408,6 +473,10 @@ TEST_F(LiveRun, TerminalTakesSingleKeysThePortGoesRawAndEveryWayOutRestoresTheTe
         ASSERT_EQ(tcsetattr(port, TCSANOW, &line), 0);
 
         Pty terminal;
+        termios raw_out{};
+        ASSERT_EQ(tcgetattr(terminal.slave, &raw_out), 0);
+        raw_out.c_oflag &= ~static_cast<tcflag_t>(OPOST);  // what the program writes, unchanged
+        ASSERT_EQ(tcsetattr(terminal.slave, TCSANOW, &raw_out), 0);
         int console_pipe[2] = {-1, -1};
         ASSERT_EQ(pipe2(console_pipe, O_CLOEXEC), 0);
         const auto mode = [&] {
@@ -416,7 +485,7 @@ TEST_F(LiveRun, TerminalTakesSingleKeysThePortGoesRawAndEveryWayOutRestoresTheTe
             return std::tuple{tio.c_iflag, tio.c_oflag, tio.c_lflag, tio.c_cc[VMIN], tio.c_cc[VTIME]};
         };
         const auto before = mode();
-        start_program_on_terminal(terminal.slave, console_pipe[1]);
+        start_program_on_terminal(terminal.slave, key ? dup(terminal.slave) : console_pipe[1]);
         // Until the modem is started the console holds far less than a pipe.
         ASSERT_TRUE(wait_until([&] { return file("received.bin") == start_commands(3); }, 5000));
         EXPECT_NE(mode(), before) << "the run takes the terminal for single keys";
@@ -427,8 +496,11 @@ TEST_F(LiveRun, TerminalTakesSingleKeysThePortGoesRawAndEveryWayOutRestoresTheTe
                   std::tuple(speed_t{B115200}, speed_t{B115200}, tcflag_t{CREAD | CLOCAL}, 0u, 0u, 0u, 0));
         close(port);
 
+        if (key) {
+            ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").ends_with("QSL both\rover\r"); }, 5000));
+        }
         if (console_closed) close(console_pipe[0]);
-        else if (c.status == 0) ASSERT_EQ(write(terminal.master, "q", 1), 1);
+        else if (key) ASSERT_EQ(write(terminal.master, "q", 1), 1);
         else signal_program(SIGQUIT);
         EXPECT_EQ(program_exit(8000), c.status);
         if (c.status == 0) {
@@ -440,6 +512,31 @@ TEST_F(LiveRun, TerminalTakesSingleKeysThePortGoesRawAndEveryWayOutRestoresTheTe
         EXPECT_EQ(mode(), before);
         EXPECT_EQ(errors(), "");
         if (!console_closed) close(console_pipe[0]);
+        if (!key) continue;
+
+        std::string shown;
+        char chunk[4096];
+        for (pollfd out{terminal.master, POLLIN, 0}; poll(&out, 1, 300) > 0;) {
+            const ssize_t got = read(terminal.master, chunk, sizeof chunk);
+            if (got <= 0) break;
+            shown.append(chunk, static_cast<size_t>(got));
+        }
+        shown = untimed(shown, began_);
+        EXPECT_EQ(std::count_if(shown.begin(), shown.end(), [](char k) {
+                      const auto byte = static_cast<unsigned char>(k);
+                      return (byte < 0x20 && byte != '\t' && byte != '\r' && byte != '\n') || byte == 0x7F || byte == 0x9B;
+                  }), 0) << shown;
+        EXPECT_NE(shown.find("NET REPORT\r\nA band of rain\r\n^[]0;owned^G^[[2J\ttab^@^?M-^[ caf\xc3\xa9 end\r\n^@\r\n" + COMPLETED),
+                  std::string::npos) << shown;
+        EXPECT_NE(shown.find("QSL both\r\nover\r\n" + goodbye(1, 0)), std::string::npos) << shown;
+        EXPECT_TRUE(shown.starts_with(opened(3) + opening("COM3") + replies_before_start(3) + LISTENING)) << shown;
+        expect_fresh_lines(shown);
+        EXPECT_NE(file("velk_payload_data.txt").find(HEARD + commanding.text + COMPLETED), std::string::npos);
+        // The key that ended the run is gone: the next line typed is all the shell reads.
+        ASSERT_EQ(write(terminal.master, "\n", 1), 1);
+        pollfd typed{terminal.slave, POLLIN, 0};
+        ASSERT_EQ(poll(&typed, 1, 1000), 1);
+        EXPECT_EQ(std::string(chunk, static_cast<size_t>(std::max(read(terminal.slave, chunk, sizeof chunk), 0L))), "\n");
     }
 }
 

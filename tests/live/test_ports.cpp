@@ -1,70 +1,15 @@
-// A port given by its device path or by a link to it, as udev's by-id names
-// are: the same run as COMn, shown by that path, and a link that comes to
-// name a new terminal is followed.  The ports that --list finds, and why a
-// port cannot be used.
+// Why a port cannot be used, and the ports that --list finds.
 #include <sys/file.h>
 #include <grp.h>
 #include <sys/stat.h>
 
 #include <climits>
-#include <cstdlib>
 
 #include "tests/live/live_rig.h"
 #include "tests/support/pty.h"
 
 namespace live {
 namespace {
-
-std::string opened_path(const std::string& port) {
-    return BANNER + "\r\nTrying to open port " + port + "...\r\n\r\nOpen port " + port +
-           ": baud=115200 data=8 parity=n stop=1 xon=off to=off odsr=off dtr=on rts=on\r\n";
-}
-
-std::string real_path(const std::string& link) {
-    char target[PATH_MAX];
-    return realpath(link.c_str(), target) != nullptr ? target : "";
-}
-
-TEST_F(LiveRun, PortGivenByItsPathOrByALinkRunsAsCOMnAndALinkRepointedToANewTerminalIsFollowed) {
-    const TransferMessage first = message(1500, 31), second = message(1500, 32);
-    const CaptureOptions options = capture_options(31);
-    CaptureBuilder b;
-    builder_start(b, options.seed);
-    add_message(b, first, options);
-    const size_t vanish_at = b.text.size();
-    add_noise_line(b);
-    add_message(b, second, options);
-    const std::string by_id = "serial/by-id/usb-Velk_Modem_0001-if00-port0";
-    ASSERT_EQ(mkdir(path("serial").c_str(), 0755) | mkdir(path("serial/by-id").c_str(), 0755), 0);
-    ASSERT_EQ(symlink("../../ttyS2", path(by_id).c_str()), 0);
-
-    for (const bool by_link : {false, true}) {
-        SCOPED_TRACE(by_link ? "by link" : "by path");
-        for (const char* name : {"velk_payload_data.txt", "velk_original_data.txt"}) std::remove(path(name).c_str());
-        std::vector<std::string> simulator{"--rate", "0", "--start-delay", "0"};
-        if (by_link) simulator.insert(simulator.end(), {"--vanish-after", std::to_string(vanish_at), "--vanish-ms", "1500"});
-        start_simulator(simulator, b.text);
-        const std::string port = by_link ? path(by_id) : real_path(path("ttyS2"));
-        start_program({port});
-        const std::string last = HEADER_FOUND + second.text + COMPLETED + ok_line(second.text);
-        ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").ends_with(last); }, 10000)) << console();
-        press_key();
-        expect_clean_end();
-        EXPECT_TRUE(console().starts_with(opened_path(port))) << console();
-        const std::string lost = "\r\n### PORT " + port + " LOST, WAITING FOR IT TO RETURN...\r\n";
-        const std::string why = "\r\n### PORT " + port + ": No such file or directory\r\n";
-        const std::string back = "\r\n### PORT " + port + " IS BACK, STARTING THE MODEM AGAIN\r\n";
-        const std::string shown = console();
-        EXPECT_EQ(count_of(shown, lost + why), by_link ? 1u : 0u) << shown;
-        EXPECT_EQ(count_of(shown, back), by_link ? 1u : 0u) << "reason shown once, not once a try";
-        EXPECT_EQ(file("received.bin"), by_link ? start_commands(3) + all_commands(3) : all_commands(3));
-        const std::string before = SEPARATOR + replies(3) + b.text.substr(0, vanish_at);
-        EXPECT_EQ(file("velk_original_data.txt"),
-                  by_link ? before + replies(3) + b.text.substr(vanish_at) : SEPARATOR + replies(3) + b.text);
-        EXPECT_EQ(file("velk_payload_data.txt"),
-                  SEPARATOR + HEADER_FOUND + first.text + COMPLETED + ok_line(first.text) + last);
-    }
-}
 
 // Each way a port cannot be used: one line on standard error names the
 // port, its device and the system's reason, the next says what to do.
