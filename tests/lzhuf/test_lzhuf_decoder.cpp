@@ -30,23 +30,6 @@ TEST(LzhufDecoderResume, NineBitCodeWaitsForAThirdByteOrFinish) {
     EXPECT_EQ(decode(*d, ONE_A, 1000).stream, "A");
 }
 
-// 'A' twice: nine bits, then A's new eight-bit code.  The third stream byte
-// completes the first 'A'; the second lies complete in the 15 pending bits,
-// but the call has merged its byte and stops at the literal.
-TEST(LzhufDecoderResume, ByteFedCallStopsAtFirstStoppingPointAfterItsMerge) {
-    LzhufEncoder e{};
-    encoder_start(e);
-    encode_literal(e, 'A');
-    encode_literal(e, 'A');
-    const std::vector<uint8_t> message = hand_built(e, 2);
-    ASSERT_EQ(message.size(), 6u + 3u);
-    auto d = new_decoder();
-    EXPECT_EQ(decode(*d, message).counts, (std::vector<int64_t>{0, 0, 0, 0, 0, 0, 0, 0, 1}));
-    EXPECT_EQ(d->bit_count, 15);
-    EXPECT_EQ(decode(*d, message, 2).stream, "AA");
-    EXPECT_EQ(decode(*d, message, 1).stream, "A") << "the limit stops finish";
-}
-
 // Literals, then a match: the match's text is read from what was output
 // before it, which is what "position + 1 characters back" means.
 std::string expected_copy(std::string text, int32_t length, uint32_t position) {

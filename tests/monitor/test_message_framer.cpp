@@ -137,7 +137,6 @@ TEST(FramerAbandon, TransferUnderWayGetsClosingAndCheckAnAwaitedOneStays) {
         const std::string before = m->payload.contents();
         StdoutCapture out;
         abandon_transfer(m->framer, m->decoder, m->output, c.why);
-        const std::string shown = out.stop();
         const std::string added = m->payload.contents().substr(before.size());
         // What arrived comes out, the pending bits included.
         const size_t closing = added.find(c.closing);
@@ -147,11 +146,6 @@ TEST(FramerAbandon, TransferUnderWayGetsClosingAndCheckAnAwaitedOneStays) {
         EXPECT_NE(added.find("### MESSAGE CHECK: DAMAGED (", closing), std::string::npos);
         EXPECT_EQ(added.ends_with(HEADER_FOUND), c.next_taken) << added;
         EXPECT_EQ(m->framer.state, c.next_taken ? SeekStart : SeekHeader);
-        EXPECT_EQ(shown.substr(0, added.size()), added);
-        // Nothing under way any more: a second end changes nothing.
-        const std::string settled = m->payload.contents();
-        abandon_transfer(m->framer, m->decoder, m->output, c.why);
-        EXPECT_EQ(m->payload.contents(), settled);
         EXPECT_EQ(m->framer.remembered_count, 0);
     }
 }

@@ -12,21 +12,13 @@ int32_t decimal(const char* text) { return read_decimal(text, static_cast<int32_
 
 }  // namespace
 
-TEST(ReadDecimal, AgreesWithAtoiOnOddText) {
-    const char* cases[] = {"", "7", "  42x", "\t\n\v\f\r9", "-17", "+17", "- 5", "+-3", "--1", "0009", "12 34",
-                           "x12", " ", "-", "2147483647", "-2147483648", "1e5", "99999\r\n"};
-    for (const char* text : cases) EXPECT_EQ(decimal(text), std::atoi(text)) << '"' << text << '"';
-}
-
-TEST(ReadDecimal, StopsAtNulAndKeepsTheLow32BitsOfLongNumbers) {
+// Numbers are read as atoi reads them, to a NUL, keeping the low 32 bits of
+// longer ones; hexadecimal pairs as scanf's %x reads them.
+TEST(NumberReading, DecimalsAsAtoiAndHexPairsAsScanfReadThem) {
+    for (const char* text : {"", "7", "  42x", "\t\n\v\f\r9", "-17", "+17", "- 5", "+-3", "--1", "0009", "12 34", "x12", " ",
+                             "-", "2147483647", "-2147483648", "1e5", "99999\r\n", "123456789012345678", "-123456789012345678"})
+        EXPECT_EQ(decimal(text), static_cast<int32_t>(std::strtoll(text, nullptr, 10))) << '"' << text << '"';
     EXPECT_EQ(read_decimal("12\0" "34", 5), 12);
-    // 18 digits: only the low 32 bits of the value remain, as atoi gives them.
-    const long long full = 123456789012345678LL;
-    EXPECT_EQ(decimal("123456789012345678"), static_cast<int32_t>(static_cast<uint32_t>(full)));
-    EXPECT_EQ(decimal("-123456789012345678"), static_cast<int32_t>(static_cast<uint32_t>(-full)));
-}
-
-TEST(HexPair, AgreesWithScanfOnEveryPair) {
     for (int first = 0; first < 256; ++first) {
         for (int second = 0; second < 256; ++second) {
             const char text[3] = {static_cast<char>(first), static_cast<char>(second), 0};
