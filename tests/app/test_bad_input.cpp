@@ -12,13 +12,6 @@
 
 namespace {
 
-TEST(BadInput, RandomBytesAreReadWithoutHarm) {
-    CaptureRng rng{99};
-    std::string capture(1 << 20, '\0');
-    for (char& c : capture) c = static_cast<char>(rng_next(rng));
-    EXPECT_EQ(run_capture(capture).result.out.substr(0, BANNER.size()), BANNER);
-}
-
 // Reports that break the rules show and store exactly what the parser lets
 // through, and nothing else.
 TEST(BadInput, MalformedReportsGiveExactlyWhatTheyAllow) {

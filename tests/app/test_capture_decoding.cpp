@@ -1,7 +1,5 @@
-// Whole captures decoded by the real executable.  Captures are built at test
-// time with the capture builder, together with what each message must yield:
-// an intact message comes out exactly, followed by an OK check; a damaged one
-// says DAMAGED, and costs only itself.
+// Whole captures, built at test time with what each message must yield,
+// decoded by the real executable.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,13 +21,11 @@ namespace {
 const std::string STOPPING = "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n";
 const std::string NEXT_HEADER = "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n";
 
-// What a transfer must yield in the payload file: an intact message its
-// whole text, the line that ended it and an OK check; a damaged one whatever
-// it decoded, the line that ended it and a DAMAGED check; an announcement
-// never followed by its transfer (no ending) nothing.  Each opens with its
-// header's line, or the no-header line when it came without one.  A
-// completed transfer ends at its EOT, or (`by_length`) where its count
-// reached the stream's own length before that.
+// What a transfer must yield after its header's line (or the no-header
+// line): its text, the line that ended it and an OK check; a damaged one
+// whatever it decoded and a DAMAGED check; an announcement never followed by
+// its transfer (no ending) nothing.  A completed transfer ends at its EOT,
+// or (`by_length`) where its count reached the stream's own length.
 struct Outcome {
     std::string text, ending = COMPLETED;
     bool intact = true;
@@ -291,10 +287,9 @@ TEST(CaptureDecoding, TransfersWithoutTheirHeaderAndACutInsideAGroupDecode) {
     expect_decoded(c, 2);
 }
 
-// Well over twice the ring's worth of payload bytes, with messages whose
-// headers straddle the ring's size, its double and 64 KiB multiples, where a
-// stream handled in pieces is cut; long text reports and other binary
-// traffic in between; the last message ends a few bytes before the capture.
+// Over twice the ring's worth of payload bytes, messages whose headers
+// straddle the ring's size, its double and 64 KiB multiples, long text
+// reports and other binary traffic between them.
 const Capture& long_capture() {
     static const Capture capture = [] {
         Capture c = start_capture(21);

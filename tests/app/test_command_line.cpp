@@ -28,6 +28,7 @@ const std::string HELP =
     "-m DIR (or --messages DIR) before the capture or port also writes each message to a file of its\r\n"
     "own in DIR, listed in DIR/index.tsv...\r\n";
 const std::string VERSION = "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\r\n";
+const std::string HELLO = "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n";
 const std::string NO_PORT = "\r\nTrying to open COM port 0...\r\n";
 const std::string ILLEGAL = "illegal comport number\nCan not open comport\n";
 
@@ -42,7 +43,6 @@ size_t entries_in(const TempDir& dir) {
 TEST(CommandLine, ArgumentChoosesTheRunAndWhereThePayloadFileGoes) {
     std::string every_byte;  // a text payload of every byte value; the console adds LF before CR
     for (int b = 0x20; b < 0x120; ++b) every_byte += static_cast<char>(b & 0xFF);
-    const std::string hello = "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n";
     const std::string deep = std::string(120, 'a') + "/" + std::string(120, 'b') + "/";
     const struct {
         std::string arg;
@@ -68,21 +68,21 @@ TEST(CommandLine, ArgumentChoosesTheRunAndWhereThePayloadFileGoes) {
          "Unable to open file : decompressed_" + std::string(243, 'c') + "\n", "", ""},
         {deep + std::string(14, 'c'), "", deep, "", STATUS_NO_PAYLOAD_FILE,
          "Unable to open file : " + deep + "decompressed_cccccccccccccc\n", "", ""},
-        {"logs/cap.txt", hello, "logs", counted("hello"), 0, "", "logs/decompressed_cap.txt", "hello"},
+        {"logs/cap.txt", HELLO, "logs", counted("hello"), 0, "", "logs/decompressed_cap.txt", "hello"},
         // Standard input, and a capture where nobody may write: the payload
         // file in the current directory.
         {"-", {}, "", counted(""), 0, "", "decompressed_stdin.txt", ""},
         {"/dev/stdin", {}, "", counted(""), 0, "", "decompressed_stdin", ""},
         {"/proc/self/fd/0", {}, "", counted(""), 0, "", "decompressed_0", ""},
-        {"./-x", hello, "", counted("hello"), 0, "", "decompressed_-x", "hello"},
+        {"./-x", HELLO, "", counted("hello"), 0, "", "decompressed_-x", "hello"},
         {"all.bin", "X\r\nLEN: 256\r\n###PAYLOAD2:\r\n" + every_byte + "\r\n###PAYLOAD_END\r\n", "",
          counted(std::string(every_byte).insert(every_byte.find('\r'), "\n")), 0, "", "decompressed_all.bin", every_byte},
         {"caf\xC3\xA9_\xFF_com.txt", "X\r\nLEN: 2\r\n###PAYLOAD2:\r\n\xE9\xFF\r\n", "", counted("\xE9\xFF"), 0, "",
          "decompressed_caf\xC3\xA9_\xFF_com.txt", "\xE9\xFF"},
         // "COM" in any case starts a live run, even where such a file exists.
-        {"commands.txt", hello, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
-        {"Com.log", hello, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
-        {"cOM", hello, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
+        {"commands.txt", HELLO, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
+        {"Com.log", HELLO, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
+        {"cOM", HELLO, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
         // Read to its 255th character only: the 256th would make it port -5.
         {"COM-" + std::string(251, '0') + "5", {}, "", NO_PORT, STATUS_NO_PORT, ILLEGAL, "", ""},
     };
@@ -132,10 +132,6 @@ TEST(CommandLine, NoArgumentVersionAndArgumentsNoRunTakes) {
     EXPECT_EQ(entries_in(dir), 0u);
 }
 
-}  // namespace
-
-namespace {
-
 // Answers that could not be written are no answers; a closed standard
 // stream is never taken over by a file the run opens, so the payload file
 // never starts with the console's text.
@@ -146,8 +142,7 @@ TEST(CommandLine, FailedAnswersAreNotSuccessAndClosedStandardStreamsStayClosed) 
                   1)
             << option;
     }
-    const std::string report = "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n";
-    write_file(dir / "cap.txt", report);
+    write_file(dir / "cap.txt", HELLO);
     for (const char* closing : {">&-", "<&- >&- 2>&-"}) {
         const ProgramResult r =
             run_program("/bin/sh", {"-c", std::string("exec \"$0\" cap.txt ") + closing, VELK_LZH_PATH}, dir.path());
