@@ -232,13 +232,16 @@ TEST(CaptureDecoding, AnnouncedGroupsAndUnreadableLengthsDecodeEveryMessage) {
     }
     for (const char* identifier : {"ABCDEFGHIJKLMNOPQR", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPQR"})
         add(c, {.text = generated_text(seed++, 700), .identifier = identifier});
-    add(c, {.text = generated_text(seed++, 700), .length_field = "none"});
+    // Lengths are read in 64 bits and never shown negative.
+    for (const char* length : {"none", "2150000003", "+77", "-5"})
+        add(c, {.text = generated_text(seed++, 700), .identifier = "ABCDEFG", .length_field = length});
+    add(c, {.text = generated_text(seed++, 700), .identifier = "X", .length_field = "99999999999999999"});  // to the window's end
     std::vector<TransferMessage> gap = {{generated_text(70, 500)}, {generated_text(71, 600)}, {generated_text(72, 700)}};
     gap[1].identifier = "NEVERSENT001";
     gap[1].cut_at = static_cast<int64_t>(transfer_header(gap[1]).size());  // announced, never sent
     add_message_group(c.b, gap, CaptureOptions{});
     c.want.insert(c.want.end(), {{gap[0].text}, {gap[2].text}, {"", "", false}});
-    shown.insert(shown.end(), {"120", "7", "7", "500", "600", "700"});
+    shown.insert(shown.end(), {"120", "7", "7", "2150000003", "77", "99999999999999999", "500", "600", "700"});
     EXPECT_EQ(shown_lengths(expect_decoded(c).result.out), shown);
 }
 

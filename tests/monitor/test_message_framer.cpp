@@ -38,26 +38,6 @@ TEST(FramerHeader, RecognisedOnThe24thByteAfterItsFAndNotBefore) {
     EXPECT_EQ(m->payload.contents(), HEADER_FOUND);
 }
 
-// The length on an "FC EM" line is only shown: read in 64 bits, never
-// negative, kept when the line gives none.
-TEST(FramerHeader, LengthsAreReadInSixtyFourBitsAndNeverShownNegative) {
-    const struct {
-        std::string line, shown;
-    } cases[] = {
-        {"FC EM ABCDEFG 2150000003 1 0\r", "2150000003"},
-        {"FC EM  999999999999999999\r", "999999999999999999"},  // 18 digits: all the window holds
-        {"FC EM ABCDEFGHIJKL +77 1 0 ....\r", "77"},
-        {"FC EM ABCDEFGHIJKL -5 1 0 .....\r", ""},
-        {"FC EM ABCDEFGHIJKLMNOPQR 2048 0\r", ""},  // no blank in reach: the last length stays, none yet
-    };
-    for (const auto& c : cases) {
-        auto m = make_machines();
-        const std::string shown = frame(*m, bytes_of(c.line));
-        EXPECT_EQ(shown, HEADER_FOUND + (c.shown.empty() ? "" : "### UNCOMPRESSED LEN OF MESSAGE: " + c.shown + "\r\n"))
-            << c.line;
-    }
-}
-
 // The start bytes alone begin a transfer, on their last byte; a byte that
 // completes both a header line and the start bytes is taken as both, the
 // header first.
