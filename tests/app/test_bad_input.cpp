@@ -4,11 +4,7 @@
 // ASan + UBSan, so a write past a buffer fails these tests too.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "tests/app/velk_program.h"
-#include "tests/support/sample_text.h"
-#include "tools/capture_builder.h"
 
 namespace {
 
@@ -45,25 +41,6 @@ TEST(BadInput, MalformedReportsGiveExactlyWhatTheyAllow) {
         EXPECT_TRUE(o.result.out == counted(BANNER + c.console)) << c.capture.substr(0, 60);
         EXPECT_TRUE(o.payload == c.payload) << c.capture.substr(0, 60);
     }
-}
-
-// The separator after a hexadecimal pair is never looked at: tabs, CRs,
-// '#' or a hex digit's neighbour 'G' there give exactly the output of blanks.
-TEST(BadInput, HexPayloadsWithOddSeparators) {
-    const TransferMessage msg{sample_text(5, 3000)};
-    const std::string plain = build_capture({msg}, CaptureOptions{}).text;
-    const std::regex hex_line("###PAYLOAD2:\r\n((?:[0-9A-F]{2} )*[0-9A-F]{2})\r\n");
-    std::string odd = plain;
-    size_t k = 0;
-    for (std::sregex_iterator it(plain.begin(), plain.end(), hex_line), end; it != end; ++it) {
-        for (auto i = it->position(1) + 2; i < it->position(1) + it->length(1); i += 3)
-            odd[static_cast<size_t>(i)] = "\t-z#G\r_~"[k++ % 8];
-    }
-    ASSERT_GT(k, 1000u) << "the capture must carry many separators";
-    const CaptureRun expected = run_capture(plain), actual = run_capture(odd);
-    EXPECT_NE(expected.payload.find(msg.text), std::string::npos);
-    EXPECT_EQ(actual.payload, expected.payload);
-    EXPECT_EQ(actual.result.out, expected.result.out);
 }
 
 }  // namespace
