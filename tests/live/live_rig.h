@@ -1,9 +1,8 @@
 // The live run end to end: the test build of velk_lzh against the modem
 // simulator over a pseudo-terminal, in a directory of the test's own where
 // COMn is ./ttyS<n-1>.  A byte written to the program's standard input (a
-// pipe) is a key press; its console goes to files read while it runs.  Every
-// wait is bounded and both children are killed at teardown, so a failing
-// test never leaves a process behind.
+// pipe) is a key press; its console goes to a file read while it runs.
+// Every wait is bounded and both children are killed at teardown.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,15 +35,13 @@ inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK
 inline const std::string TIMEOUT = "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
 inline const std::string PORT_LOST = "\r\n###====== STOPPING LZHUF DECOMPRESSION: PORT LOST ======###\r\n";
 inline const std::string RUN_STOPPED = "\r\n###====== STOPPING LZHUF DECOMPRESSION: RUN STOPPED ======###\r\n";
-// The clock's times in the run's lines read as TIME once checked (see untimed).
-inline const std::string TIME = "<time>";
+inline const std::string TIME = "<time>";  // a checked time, see untimed()
 inline const std::string HEARD = "### HEARD AT " + TIME + "\r\n";
 
-inline std::string lost_line(const std::string& port) {
-    return "\r\n### PORT " + port + " LOST, WAITING FOR IT TO RETURN...\r\n";
-}
-inline std::string back_line(const std::string& port) {
-    return "\r\n### PORT " + port + " IS BACK, STARTING THE MODEM AGAIN\r\n";
+// A line about the port, as the run names it: LOST, BACK or why it cannot be opened.
+inline const std::string LOST = " LOST, WAITING FOR IT TO RETURN...", BACK = " IS BACK, STARTING THE MODEM AGAIN";
+inline std::string port_line(const std::string& port, const std::string& what) {
+    return "\r\n### PORT " + port + what + "\r\n";
 }
 // How the payload file begins each run on `port`.
 inline std::string started(const std::string& port = "COM3") {
@@ -56,17 +53,12 @@ inline std::string goodbye(int ok, int damaged) {
            std::to_string(damaged) + " DAMAGED\r\n" + GOODBYE;
 }
 
-// The console up to the opened port `com`.
-inline std::string opened(int com) {
-    return BANNER + "\r\nTrying to open COM port " + std::to_string(com) + "...\r\n\r\nOpen COM port " +
-           std::to_string(com) + ": baud=115200 data=8 parity=n stop=1 xon=off to=off odsr=off dtr=on rts=on\r\n";
-}
-
-// The console up to the opened port given by its device path.
-inline std::string opened_path(const std::string& port) {
-    return BANNER + "\r\nTrying to open port " + port + "...\r\n\r\nOpen port " + port +
+// The console up to the opened port: COMn, or one given by its device path.
+inline std::string opened_path(const std::string& port, const std::string& kind = "port ") {
+    return BANNER + "\r\nTrying to open " + kind + port + "...\r\n\r\nOpen " + kind + port +
            ": baud=115200 data=8 parity=n stop=1 xon=off to=off odsr=off dtr=on rts=on\r\n";
 }
+inline std::string opened(int com) { return opened_path(std::to_string(com), "COM port "); }
 
 // The commands that switch the modem into monitor mode `mode`, and those
 // of a whole run, as the modem gets them.
@@ -103,6 +95,7 @@ inline std::string decoded(const std::vector<TransferMessage>& messages) {
     return text;
 }
 
+inline const char* const ISO_TIME = "%Y-%m-%dT%H:%M:%SZ";
 // The UTC time `text` gives in strptime's `format`, or -1.
 inline std::time_t utc_time(const std::string& text, const char* format) {
     std::tm parts{};
@@ -118,7 +111,7 @@ inline std::string untimed(std::string text, std::time_t from) {
         for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
             const size_t time_at = at + key.size();
             if (time_at + 20 >= text.size()) break;
-            const std::time_t when = utc_time(text.substr(time_at, 20), "%Y-%m-%dT%H:%M:%SZ");
+            const std::time_t when = utc_time(text.substr(time_at, 20), ISO_TIME);
             EXPECT_TRUE(when >= from && when <= std::time(nullptr)) << text.substr(at, 40);
             text.replace(time_at, 20, TIME);
         }
@@ -220,13 +213,6 @@ protected:
         for (const char* name : {"velk_payload_data.txt", "velk_original_data.txt"}) std::remove(path(name).c_str());
     }
 
-    // All the modem sent that the program can have read: nothing is read
-    // after "velk Stop\r", so its reply is not.
-    std::string sent_before_stop() const {
-        std::string sent = file("sent.bin");
-        if (sent.ends_with("velk Stop\r\nOK\r\n")) sent.resize(sent.size() - 15);
-        return sent;
-    }
     std::string errors() const { return file(".stderr"); }
 
     bool console_shows(const std::string& text, int ms = 5000) const {
@@ -253,7 +239,7 @@ protected:
         EXPECT_EQ(errors(), err);
     }
 
-    // CPU time the running program has used so far, from its process clock.
+    // CPU seconds the running program has used so far.
     double program_cpu_s() const {
         clockid_t clock{};
         timespec used{};
