@@ -67,7 +67,8 @@ const std::string INDEX_HEADER = "file\tsource\tbegan\tended\tend\tverdict\tchar
 // and closing lines, named in order with its verdict, and an index line
 // with the check line's figures, how the transfer ended and the length shown.
 void expect_messages(const CaptureRun& run, const Capture& c, int message_runs = 0, bool console_shown = true) {
-    static const std::regex check_line("### MESSAGE CHECK: (\\w+) \\((\\d+) OF (\\d+) CHARACTERS, CRC (\\w+), SENT (\\w+)\\)\r\n\r\n");
+    static const std::regex check_line(
+        "### MESSAGE CHECK: (\\w+) \\((\\d+) OF (\\d+) CHARACTERS, CRC (\\w+), SENT (\\w+)\\)\r\n\r\n");
     static const std::regex shown_length("### UNCOMPRESSED LEN OF MESSAGE: (\\d+)\r\n");
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
@@ -85,8 +86,9 @@ void expect_messages(const CaptureRun& run, const Capture& c, int message_runs =
         at = next_opening(file, from);
         const std::string got = file.substr(from, at == std::string::npos ? at : at - from);
         std::smatch shown, check;
-        const bool has_length = shown_at < out.size() && std::regex_search(out.begin() + static_cast<std::ptrdiff_t>(shown_at + opening.size()),
-                                                  out.end(), shown, shown_length, std::regex_constants::match_continuous);
+        const auto after_opening = out.begin() + static_cast<std::ptrdiff_t>(std::min(out.size(), shown_at + opening.size()));
+        const bool has_length =
+            std::regex_search(after_opening, out.end(), shown, shown_length, std::regex_constants::match_continuous);
         shown_at = next_opening(out, shown_at + opening.size());
         const size_t closing = got.rfind(w.ending + "### MESSAGE CHECK: ");
         const std::string after = closing == std::string::npos ? "" : got.substr(closing + w.ending.size());
@@ -102,8 +104,8 @@ void expect_messages(const CaptureRun& run, const Capture& c, int message_runs =
         char name[32];
         std::snprintf(name, sizeof name, "cap.txt-%04zu-%s", checked.size() + 1, check.str(1).c_str());
         checked.emplace_back(name, got.substr(0, closing));
-        index_rest.push_back("\tcap.txt\t\t\t" + end + "\t" + check.str(1) + "\t" + check.str(2) + "\t" + check.str(3) + "\t" +
-                             (has_length ? shown.str(1) : "") + "\t" + check.str(4) + "\t" + check.str(5) + "\n");
+        index_rest.push_back("\tcap.txt\t\t\t" + end + "\t" + check.str(1) + "\t" + check.str(2) + "\t" + check.str(3) +
+                             "\t" + (has_length ? shown.str(1) : "") + "\t" + check.str(4) + "\t" + check.str(5) + "\n");
         ok += check[1] == "OK";
     }
     EXPECT_EQ(at, std::string::npos) << "more messages than sent";
@@ -112,7 +114,7 @@ void expect_messages(const CaptureRun& run, const Capture& c, int message_runs =
             "### UNCOMPRESSED LEN OF MESSAGE: -?\\d+\r\n|\r\n### START OF COMPRESSED MESSAGE FOUND\r\n|"
             "\r\n\r\n### LOGICAL PACKET FOUND, LEN \\d+\r\n\r\n### LZHUF OUTPUT \\(on the fly\\):\r\n\r\n");
         const std::string count = counted("", checked.size(), ok);
-        EXPECT_TRUE(out.starts_with(BANNER) && out.ends_with(count)) << out.substr(out.size() - std::min<size_t>(out.size(), 99));
+        EXPECT_TRUE(out.starts_with(BANNER) && out.ends_with(count)) << out.substr(out.size() - std::min(out.size(), size_t{99}));
         const size_t first = std::min(out.size() - count.size(), next_opening(out, 0));
         EXPECT_TRUE(std::regex_replace(out.substr(first, out.size() - count.size() - first), progress, "") ==
                     file.substr(std::min(file.size(), next_opening(file, 0))))
@@ -225,7 +227,7 @@ TEST(CaptureDecoding, AnnouncedGroupsAndUnreadableLengthsDecodeEveryMessage) {
         std::vector<TransferMessage> group;
         for (size_t i = 0; i < size; ++i) {
             group.push_back({.text = generated_text(seed++, size < 16 ? 400 + 150 * i : 120), .block_size = 120});
-            c.want.push_back({.text = group.back().text, .announced = i <= 16});  // one taken at once, sixteen remembered
+            c.want.push_back({.text = group.back().text, .announced = i <= 16});  // one taken, sixteen remembered
             if (i <= 16) shown.push_back(std::to_string(group.back().text.size()));
         }
         add_message_group(c.b, group, CaptureOptions{});
@@ -235,7 +237,7 @@ TEST(CaptureDecoding, AnnouncedGroupsAndUnreadableLengthsDecodeEveryMessage) {
     // Lengths are read in 64 bits and never shown negative.
     for (const char* length : {"none", "2150000003", "+77", "-5"})
         add(c, {.text = generated_text(seed++, 700), .identifier = "ABCDEFG", .length_field = length});
-    add(c, {.text = generated_text(seed++, 700), .identifier = "X", .length_field = "99999999999999999"});  // to the window's end
+    add(c, {.text = generated_text(seed++, 700), .identifier = "X", .length_field = "99999999999999999"});  // to its end
     std::vector<TransferMessage> gap = {{generated_text(70, 500)}, {generated_text(71, 600)}, {generated_text(72, 700)}};
     gap[1].identifier = "NEVERSENT001";
     gap[1].cut_at = static_cast<int64_t>(transfer_header(gap[1]).size());  // announced, never sent

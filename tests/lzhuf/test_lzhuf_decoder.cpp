@@ -143,7 +143,8 @@ TEST(LzhufStreamLength, StreamBeyondTwoToTheThirtyOneIsCountedWholeAndOk) {
 // its prefix length, and the last entry; the roundtrips catch an entry
 // inside a row that breaks the code.
 TEST(PositionTables, RowsStartWhereTheCodeSays) {
-    const int rows[][3] = {{0x00, 0, 3}, {0x20, 1, 4}, {0x50, 4, 5}, {0x90, 12, 6}, {0xC0, 24, 7}, {0xF0, 48, 8}, {0xFF, 63, 8}};
+    const int rows[][3] = {{0x00, 0, 3},  {0x20, 1, 4},  {0x50, 4, 5}, {0x90, 12, 6},
+                           {0xC0, 24, 7}, {0xF0, 48, 8}, {0xFF, 63, 8}};
     for (const auto& [b, v, length] : rows) {
         EXPECT_EQ(position_high_table[b], v) << b;
         EXPECT_EQ(position_length_table[b], length) << b;

@@ -86,8 +86,9 @@ TEST(ParserPayloads, WhatIsExtractedAndShown) {
 // Numbers are read as atoi reads them, to a NUL, keeping the low 32 bits of
 // longer ones; hexadecimal pairs as scanf's %x reads them.
 TEST(NumberReading, DecimalsAsAtoiAndHexPairsAsScanfReadThem) {
-    for (const char* text : {"", "7", "  42x", "\t\n\v\f\r9", "-17", "+17", "- 5", "+-3", "--1", "0009", "12 34", "x12", " ",
-                             "-", "2147483647", "-2147483648", "1e5", "99999\r\n", "123456789012345678", "-123456789012345678"})
+    for (const char* text : {"", "7", "  42x", "\t\n\v\f\r9", "-17", "+17", "- 5", "+-3", "--1", "0009", "12 34", "x12",
+                             " ", "-", "2147483647", "-2147483648", "1e5", "99999\r\n", "123456789012345678",
+                             "-123456789012345678"})
         EXPECT_EQ(decimal(text), static_cast<int32_t>(std::strtoll(text, nullptr, 10))) << '"' << text << '"';
     EXPECT_EQ(read_decimal("12\0" "34", 5), 12);
     for (int first = 0; first < 256; ++first) {
