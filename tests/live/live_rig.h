@@ -27,8 +27,6 @@ inline const std::string FETCHING =
     "\r\nNOW FETCHING DATA FROM MODEM, press any key to abort\r\n"
     "====================================================\r\n\r\n";
 inline const std::string LISTENING = "\r\n\r\n### LISTENING TO VELK...\r\n\r\n";
-// The simulator's reply to "velk Start\r": from there on what arrives is
-// listening data, logged and parsed rather than shown.
 inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
 // The lines that close a transfer given up on, before its check line.
@@ -239,7 +237,6 @@ protected:
         EXPECT_EQ(errors(), err);
     }
 
-    // CPU seconds the running program has used so far.
     double program_cpu_s() const {
         clockid_t clock{};
         timespec used{};
@@ -247,9 +244,8 @@ protected:
         return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
     }
 
-    // The port goes away for good, as an unplugged adapter's device node
-    // does: a link left behind could meet another test's new terminal of the
-    // same number and look like the port coming back.
+    // The port goes away for good, its link too: one left behind could meet
+    // another test's new terminal and look like the port coming back.
     void kill_simulator() {
         ASSERT_EQ(kill(simulator_, SIGKILL), 0);
         waitpid(simulator_, nullptr, 0);

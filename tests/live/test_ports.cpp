@@ -27,9 +27,7 @@ TEST(LiveRunRefused, PortThatCannotBeUsedIsNamedWithItsDeviceTheReasonAndTheReme
     const struct {
         std::string argument, shown, err;  // shown after the banner
     } cases[] = {
-        {"COM0", trying(0), illegal},
         {"COM257", trying(257), illegal},
-        {"COM-1", trying(-1), illegal},
         {"com99999999999", trying(INT_MAX), illegal},
         {"COM256", opened(256).substr(BANNER.size()),
          "unable to open comport\nvelk_lzh: COM256 (./ttyS255): No such file or directory\n" + no_device +
