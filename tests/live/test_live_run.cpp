@@ -345,8 +345,13 @@ TEST_F(LiveRun, AnnouncedTransferOutlastsAPauseOrALostPortAndOneUnderWayGetsItsV
         start_simulator(args, b.text);
         const std::string port = c.lost ? path(by_id) : std::filesystem::canonical(path("ttyS2")).string();
         start_program({port}, true);
-        const std::string last = COMPLETED + ok_line(next.text);
-        ASSERT_TRUE(wait_until([&] { return file("velk_payload_data.txt").ends_with(last); }, 8000)) << console();
+        // Stopped once listening again, with all that was sent taken: a
+        // monitoring modem's text may all come during the restart's commands.
+        ASSERT_TRUE(wait_until([&] {
+            return file("velk_payload_data.txt").ends_with(COMPLETED + ok_line(next.text)) &&
+                   count_of(console(), LISTENING) == (c.lost ? 2u : 1u) &&
+                   file("velk_original_data.txt") == SEPARATOR + file("sent.bin");
+        }, 8000)) << console();
         press_key();
         expect_clean_end(goodbye(c.closing ? 1 : 2, c.closing ? 1 : 0));
 
@@ -359,7 +364,6 @@ TEST_F(LiveRun, AnnouncedTransferOutlastsAPauseOrALostPortAndOneUnderWayGetsItsV
         }
         EXPECT_EQ(count_of(shown, why), c.lost ? 1u : 0u) << "once, not once a try";
         EXPECT_EQ(count_of(shown, TIMEOUT), c.closing == &TIMEOUT ? 1u : 0u);
-        EXPECT_EQ(count_of(shown, LISTENING), c.lost ? 2u : 1u);
         if (monitoring) {
             const size_t back = shown.find(port_line(port, BACK)), relistening = shown.find(LISTENING, back);
             EXPECT_NE(shown.substr(0, shown.find(LISTENING)).find(PAYLOAD_MARK), std::string::npos) << shown;
