@@ -13,6 +13,14 @@ namespace {
 // a key is seen within 100 ms.
 constexpr int PAUSES_PER_TRY = 10;
 
+// "\r\n### PORT <label><what>\r\n" on the console, shown at once.
+void show_port_line(uint32_t port_index, const char* what) {
+    char line[512];
+    std::snprintf(line, sizeof line, "\r\n### PORT %s%s\r\n", serial_port_label(port_index), what);
+    run_line(run_streams, line, false);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 bool port_present(uint32_t port_index) {
@@ -27,8 +35,7 @@ void lose_port(uint32_t port_index) {
     // behind it.  The report being read is cut off too: after the return
     // the parser starts on fresh monitor text.
     abandon_transfer(message_framer, lzhuf_decoder, program_output, PortLost);
-    std::printf("\r\n### PORT %s LOST, WAITING FOR IT TO RETURN...\r\n", serial_port_label(port_index));
-    std::fflush(stdout);
+    show_port_line(port_index, " LOST, WAITING FOR IT TO RETURN...");
     restart(monitor_parser);
     CloseHandle(serial_handles[port_index]);
     serial_handles[port_index] = INVALID_HANDLE_VALUE;
@@ -42,13 +49,14 @@ bool await_port(uint32_t port_index) {
             if (_kbhit()) return false;
         }
         if (reopen_serial_port(port_index) == 0) {
-            std::printf("\r\n### PORT %s IS BACK, STARTING THE MODEM AGAIN\r\n", serial_port_label(port_index));
-            std::fflush(stdout);
+            show_port_line(port_index, " IS BACK, STARTING THE MODEM AGAIN");
             return true;
         }
         if (serial_open_error != shown_error) {
             shown_error = serial_open_error;
-            std::printf("\r\n### PORT %s\r\n", port_reason(port_index, shown_error));
+            char line[512];
+            std::snprintf(line, sizeof line, "\r\n### PORT %s\r\n", port_reason(port_index, shown_error));
+            run_line(run_streams, line, false);
             std::fflush(stdout);
         }
         serial_handles[port_index] = INVALID_HANDLE_VALUE;
