@@ -31,7 +31,7 @@ void print_usage() {
 
 // -h and --help: the usage, as an answer rather than an error.
 void print_help() {
-    std::printf("USAGE: velk_lzh CAPTURE_FILE | - | COMn [MODE] | DEVICE [MODE] | --list | -h | --help | -V | --version\r\n");
+    std::printf("USAGE: velk_lzh [-m DIR] CAPTURE_FILE | - | COMn [MODE] | DEVICE [MODE] | --list | -h | --help | -V | --version\r\n");
     std::printf("Append filename of capture file as first argument to decode it ('-' reads standard input)...\r\n");
     std::printf("Or append COM port number, e.g. COM25, for continuous monitoring using an ZRQ Korvane modem...\r\n");
     std::printf("MODE 3 (default) or 4 selects the modem's monitor mode; any key ends the monitoring...\r\n");
