@@ -60,13 +60,8 @@ void console_air(Console& c, const uint8_t* text, uint32_t length, AirText kind)
             put_char(text[k], stdout);
         }
         c.last = text[length - 1];
-    } else if (length < 16) {
-        // Short pieces, as one byte of a message gives, are cheaper
-        // character by character than with a stream call.
-        for (uint32_t k = 0; k < length; ++k) put_char(text[k], stdout);
-        c.last = text[length - 1];
     } else {
-        std::fwrite(text, 1, length, stdout);
+        put_piece(text, length, stdout);
         c.last = text[length - 1];
     }
 }

@@ -93,6 +93,10 @@ void write_value(std::FILE* index, const char* value) {
     for (const char* c = value; *c != '\0'; ++c) std::fputc(*c == '\t' || *c == '\r' || *c == '\n' ? ' ' : *c, index);
 }
 
+void index_path(const MessageFiles& m, char (&path)[MESSAGE_PATH_SIZE]) {
+    std::snprintf(path, sizeof path, "%s/%s", m.dir, INDEX_NAME);
+}
+
 void write_index_line(MessageFiles& m, const char* file_name, const TransferSummary& s, std::time_t now) {
     if (!m.index) return;
     char began[UTC_TEXT_SIZE] = "";
@@ -110,9 +114,9 @@ void write_index_line(MessageFiles& m, const char* file_name, const TransferSumm
                  s.check.intact ? "OK" : "DAMAGED", static_cast<long long>(s.check.count),
                  static_cast<unsigned long>(s.check.length), announced, static_cast<unsigned>(s.check.computed),
                  static_cast<unsigned>(s.check.sent));
-    char index_path[MESSAGE_PATH_SIZE];
-    std::snprintf(index_path, sizeof index_path, "%s/%s", m.dir, INDEX_NAME);
-    if (!flush_checked(m.index)) report(m, index_path);
+    char path[MESSAGE_PATH_SIZE];
+    index_path(m, path);
+    if (!flush_checked(m.index)) report(m, path);
 }
 
 }  // namespace
@@ -131,17 +135,17 @@ void message_files_open(MessageFiles& m, const char* dir, const char* source) {
         report(m, m.dir);
         return;
     }
-    char index_path[MESSAGE_PATH_SIZE];
-    std::snprintf(index_path, sizeof index_path, "%s/%s", m.dir, INDEX_NAME);
+    char path[MESSAGE_PATH_SIZE];
+    index_path(m, path);
     errno = 0;
-    m.index = std::fopen(index_path, "ab");
+    m.index = std::fopen(path, "ab");
     if (!m.index) {
-        report(m, index_path);
+        report(m, path);
         return;
     }
     std::fseek(m.index, 0, SEEK_END);
     if (std::ftell(m.index) == 0) std::fputs(INDEX_HEADER, m.index);
-    if (!flush_checked(m.index)) report(m, index_path);
+    if (!flush_checked(m.index)) report(m, path);
 }
 
 void message_files_began(MessageFiles& m, std::time_t now) {
@@ -197,8 +201,8 @@ void message_files_ended(MessageFiles& m, const TransferSummary& summary, std::t
 
 void message_files_close(MessageFiles& m) {
     if (!m.index) return;
-    char index_path[MESSAGE_PATH_SIZE];
-    std::snprintf(index_path, sizeof index_path, "%s/%s", m.dir, INDEX_NAME);
+    char path[MESSAGE_PATH_SIZE];
+    index_path(m, path);
     errno = 0;
-    if (!close_checked(m.index)) report(m, index_path);
+    if (!close_checked(m.index)) report(m, path);
 }

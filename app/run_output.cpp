@@ -7,27 +7,17 @@
 
 namespace {
 
-// Short pieces, as one byte of a message gives, go character by character,
-// which is cheaper there than a stream call.
-void write_piece(const uint8_t* text, uint32_t length, std::FILE* stream) {
-    if (length < 16) {
-        for (uint32_t k = 0; k < length; ++k) put_char(text[k], stream);
-    } else {
-        std::fwrite(text, 1, length, stream);
-    }
-}
-
 void message_text(void* context, const uint8_t* text, uint32_t length) {
     auto* r = static_cast<RunOutput*>(context);
     console_air(r->console, text, length, MessageText);
-    write_piece(text, length, r->payload_file);
+    put_piece(text, length, r->payload_file);
     message_files_text(r->files, text, length);
 }
 
 void report_text(void* context, const uint8_t* text, uint32_t length) {
     auto* r = static_cast<RunOutput*>(context);
     console_air(r->console, text, length, ReportText);
-    write_piece(text, length, r->payload_file);
+    put_piece(text, length, r->payload_file);
 }
 
 void line(void* context, const char* text, bool logged) { run_line(*static_cast<RunOutput*>(context), text, logged); }

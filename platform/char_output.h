@@ -17,6 +17,16 @@ inline void put_char(int c, std::FILE* stream) {
 #endif
 }
 
+// A piece of text: short pieces, as one byte of a message gives, go
+// character by character, which is cheaper there than a stream call.
+inline void put_piece(const unsigned char* text, unsigned length, std::FILE* stream) {
+    if (length < 16) {
+        for (unsigned k = 0; k < length; ++k) put_char(text[k], stream);
+    } else {
+        std::fwrite(text, 1, length, stream);
+    }
+}
+
 // Reading side of the same idea, for the capture-file reader.
 inline int get_char(std::FILE* stream) {
 #if defined(_WIN32)
