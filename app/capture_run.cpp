@@ -182,11 +182,8 @@ int capture_file_run(const char* argument, const char* messages_dir) {
     }
     use_static_buffer(payload_file, PayloadStream);
     run_streams.payload_file = payload_file;
-    if (messages_dir) {
-        // A message file that fails ends the run, as the payload file does.
-        run_streams.files.ends_run = true;
-        message_files_open(run_streams.files, messages_dir, output_base_name(argument));
-    }
+    // A message file that fails ends the run, as the payload file does.
+    if (messages_dir) message_files_open(run_streams.files, messages_dir, output_base_name(argument), false);
 
     parse_capture(argument, is_regular_file(capture_file));
     // The text payloads are all there is until decoding starts: a file that

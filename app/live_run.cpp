@@ -236,10 +236,7 @@ void live_run(const char* argument_copy, int argc, char** argv, const char* mess
     std::fprintf(original_data_file, "%s", separator);
     payload_output.stream = payload_file;
     original_output.stream = original_data_file;
-    if (messages_dir) {
-        run_streams.files.live = true;
-        message_files_open(run_streams.files, messages_dir, serial_port_label(port_index));
-    }
+    if (messages_dir) message_files_open(run_streams.files, messages_dir, serial_port_label(port_index), true);
     say_time_and_place(port_index, messages_dir);
     flush_watched(payload_output);
     flush_watched(original_output);

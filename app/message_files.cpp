@@ -26,7 +26,7 @@ constexpr int MAX_SUFFIX = 10000;  // "-2" .. before giving up on a name
 void report(MessageFiles& m, const char* name) {
     if (m.failed) return;
     m.failed = true;
-    if (!m.ends_run) {
+    if (m.live) {
         print_write_failure(name, false);
         return;
     }
@@ -67,7 +67,10 @@ bool rename_if_free(const char* from, const char* to) {
 #if defined(_WIN32)
     return std::rename(from, to) == 0;  // refuses to replace an existing file
 #else
-    if (link(from, to) == 0) return unlink(from) == 0 || true;
+    if (link(from, to) == 0) {
+        unlink(from);  // the message is safe under its new name either way
+        return true;
+    }
     if (errno == EEXIST) return false;
     // A file system without hard links (FAT on a stick): look, then move.
     struct stat info {};
@@ -121,8 +124,9 @@ void write_index_line(MessageFiles& m, const char* file_name, const TransferSumm
 
 }  // namespace
 
-void message_files_open(MessageFiles& m, const char* dir, const char* source) {
+void message_files_open(MessageFiles& m, const char* dir, const char* source, bool live) {
     m.enabled = true;
+    m.live = live;
     std::snprintf(m.source, sizeof m.source, "%s", source);
     if (std::strlen(dir) >= sizeof m.dir) {
         errno = ENAMETOOLONG;

@@ -13,11 +13,11 @@
 //
 // A file, the index or DIR that cannot be made or written is reported once,
 // "\r\nUnable to write file : NAME (REASON)\r\n", and `failed` stays set.  In
-// a capture run (`ends_run`) the report goes to standard error and ends the
-// process with MESSAGE_FILES_FAILED_STATUS; a live run goes on and ends with
-// that status.
+// a capture run the report goes to standard error and ends the process with
+// MESSAGE_FILES_FAILED_STATUS; a live run goes on and ends with that status.
 //
-//   message_files_open(m, dir, source)     DIR made if missing (one level)
+//   message_files_open(m, dir, source, live)
+//                                          DIR made if missing (one level)
 //   message_files_began(m, now)            a transfer's start bytes came
 //   message_files_text(m, text, length)    its decoded characters
 //   message_files_ended(m, summary, now)   its check line was printed
@@ -37,8 +37,7 @@ inline constexpr size_t MESSAGE_PATH_SIZE = 4096;  // DIR, a name and a suffix
 
 struct MessageFiles {
     bool enabled;
-    bool live;               // names and index times from the clock
-    bool ends_run;           // a failure ends the process (capture run)
+    bool live;               // names and index times from the clock; a failure does not end the run
     bool failed;             // reported once already
     char dir[MESSAGE_DIR_SIZE];
     char source[256];        // the capture file's name without its folder, or the port
@@ -50,7 +49,7 @@ struct MessageFiles {
     std::FILE* index;
 };
 
-void message_files_open(MessageFiles& m, const char* dir, const char* source);
+void message_files_open(MessageFiles& m, const char* dir, const char* source, bool live);
 void message_files_began(MessageFiles& m, std::time_t now);
 void message_files_text(MessageFiles& m, const uint8_t* text, uint32_t length);
 void message_files_ended(MessageFiles& m, const TransferSummary& summary, std::time_t now);

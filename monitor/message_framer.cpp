@@ -167,6 +167,11 @@ void header_line(MessageFramer& f, const PayloadRing& ring, LzhufDecoder& decode
     }
 }
 
+// `n` more bytes of the transfer have been handed over.
+void count_since_start(MessageFramer& f, int32_t n) {
+    f.since_start = n < HEADER_LOOK_BACK - f.since_start ? f.since_start + n : HEADER_LOOK_BACK;
+}
+
 bool start_bytes_completed(const PayloadRing& ring) {
     return ring_byte_back(ring, 1) == 0x00 && ring_byte_back(ring, 2) == 0x30 && ring_byte_back(ring, 3) == 0x00;
 }
@@ -258,7 +263,7 @@ int32_t feed_block_run(MessageFramer& f, LzhufDecoder& decoder, const MonitorOut
 
 void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out,
                uint8_t b) {
-    if (transfer_under_way(framer) && framer.since_start < HEADER_LOOK_BACK) ++framer.since_start;
+    if (transfer_under_way(framer)) count_since_start(framer, 1);
     if (header_completed_at(ring, ring.read_index) && !own_late_header(framer)) {
         header_line(framer, ring, decoder, out);
         seek_start(framer, ring, decoder, out);
@@ -291,7 +296,7 @@ int32_t feed_block_bytes(MessageFramer& framer, const PayloadRing& ring, LzhufDe
     // byte that completes an "FC EM" line, which feed_byte then handles.
     count = bytes_before_header_end(ring, count);
     const int32_t used = feed_block_run(framer, decoder, out, bytes, count);
-    framer.since_start = used < HEADER_LOOK_BACK - framer.since_start ? framer.since_start + used : HEADER_LOOK_BACK;
+    count_since_start(framer, used);
     return used;
 }
 
