@@ -1,6 +1,6 @@
-// The decoding steps bit by bit: one byte per call, and the final drain.
+// The byte engine: the decoding steps bit by bit, one byte per call, and the
+// final drain.  It alone knows where a call stops.
 #include "lzhuf/decoder_steps.h"
-#include "lzhuf/position_tables.h"
 
 namespace {
 
@@ -14,36 +14,31 @@ namespace {
 // stopping point after that (a literal written, a match symbol decoded, the
 // first eight position bits taken, a match copied) or when bits are needed
 // again with 8 or fewer pending.  The run ends with the call that completes
-// the stream or with its last byte; `used` says how many bytes it took.
+// the stream, with its last byte, or as `until` says; the calls made are
+// returned, the one that stopped on the limit included.
 // Draining (Draining = true): no bytes; a single bit needs one pending bit,
 // and the eight position bits need eight.
 // Either way decoding stops once `limit` characters have been produced,
 // whether or not the call has merged its byte, and a match that would cross
 // `limit` is cut there: nothing is ever written past the stream's length.
 template <bool Draining>
-int64_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int64_t limit,
-               int32_t& used) {
+int32_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int64_t limit,
+               CallsUntil until) {
     uint32_t buffer = d.bit_buffer;
     uint32_t pending = d.bit_count;
     LzhufState state = d.state;
     int32_t symbol = d.symbol;
-    uint32_t position_high = d.position_high;
-    uint32_t position_low = d.position_low;
-    int32_t extra_bits = d.extra_bits;
-    uint32_t write_pos = d.write_pos;
-    int64_t produced = d.output_count;
-    uint8_t* const ring = d.text_ring;
+    MatchPosition position{d.position_high, d.position_low, d.extra_bits};
+    TextCursor text = text_cursor(d);
     const int32_t* const child = d.model.child;
-    uint32_t unwritten = write_pos;  // ring text not yet handed to the streams
-    int32_t at = 0;                  // the byte of the current call
+    int32_t at = 0;  // the byte of the current call
     bool taken = false;
 
-    auto put = [&](uint8_t c) { put_in_ring(ring, write_pos, unwritten, produced, c, out); };
     // The current call returns; false when the run ends with it.
     auto next_call = [&]() -> bool {
         ++at;
         taken = false;
-        return produced < limit && at < count;
+        return text.produced < limit && at < count && !(until == ToSymbolStart && state == SymbolStart);
     };
     // True when `n` bits may be taken now.  Feeding makes 9 or more pending,
     // ending calls and merging bytes as the byte-fed rule does, and is false
@@ -67,7 +62,10 @@ int64_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextS
     };
 
     for (;;) {
-        if (produced >= limit) break;
+        if (text.produced >= limit) {
+            at += static_cast<int32_t>(at < count);  // the call that stopped on the limit was made
+            break;
+        }
         switch (state) {
         case SymbolStart:
             symbol = child[ROOT_NODE];
@@ -85,42 +83,27 @@ int64_t decode(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextS
                     --pending;
                 } while (--allowed > 0 && symbol < NODE_COUNT);
             }
-            symbol -= NODE_COUNT;
-            model_update(d.model, symbol);
-            if (symbol < 256) {
-                put(static_cast<uint8_t>(symbol));
-                state = SymbolStart;
-            } else {
-                state = PositionHigh;
-            }
+            symbol = symbol_step(d, text, symbol, out);
+            state = symbol < 256 ? SymbolStart : PositionHigh;
             break;
-        case PositionHigh: {
+        case PositionHigh:
             if (!bits_ready(8)) goto stopped;
-            const uint32_t b = (buffer >> 8) & 0xFFu;
+            position = position_head((buffer >> 8) & 0xFFu);
             buffer <<= 8;
             pending -= 8;
-            position_high = static_cast<uint32_t>(position_high_table[b]) << 6;
-            extra_bits = position_length_table[b] - 2;
-            position_low = b;
             state = PositionLow;
             break;
-        }
-        case PositionLow: {
-            while (extra_bits > 0) {
+        case PositionLow:
+            while (position.extra_bits > 0) {
                 if (!bits_ready(1)) goto stopped;
-                --extra_bits;
-                position_low = (position_low << 1) + ((buffer >> 15) & 1u);
+                --position.extra_bits;
+                position.low = (position.low << 1) + ((buffer >> 15) & 1u);
                 buffer <<= 1;
                 --pending;
             }
-            const uint32_t position = (position_low & 0x3Fu) | position_high;
-            const uint32_t from = (write_pos - position - 1) & RING_MASK;
-            uint32_t length = static_cast<uint32_t>(symbol - MATCH_LENGTH_BIAS);
-            if (limit - produced < static_cast<int64_t>(length)) length = static_cast<uint32_t>(limit - produced);
-            copy_in_ring(ring, write_pos, unwritten, produced, from, length, out);
+            match_step(d, text, symbol, position, limit, out);
             state = SymbolStart;
             break;
-        }
         case Init:
         case SkipHeader:
         default:
@@ -135,24 +118,21 @@ stopped:
     d.bit_count = static_cast<uint8_t>(pending);
     d.state = state;
     d.symbol = symbol;
-    d.position_high = position_high;
-    d.position_low = position_low;
-    d.extra_bits = extra_bits;
-    d.write_pos = write_pos;
-    d.output_count = produced;
-    write_out(ring + unwritten, write_pos - unwritten, out);
-    used = at;
-    return produced;
+    d.position_high = position.high;
+    d.position_low = position.low;
+    d.extra_bits = position.extra_bits;
+    close_text(d, text, out);
+    return at;
 }
 
 }  // namespace
 
-int64_t decode_byte(LzhufDecoder& d, uint8_t byte, const TextSink& out, int64_t limit) {
-    int32_t used = 0;
-    return decode<false>(d, &byte, 1, out, limit, used);
+int32_t decode_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int64_t limit,
+                     CallsUntil until) {
+    return decode<false>(d, bytes, count, out, limit, until);
 }
 
 int64_t drain(LzhufDecoder& d, const TextSink& out, int64_t limit) {
-    int32_t unused = 0;
-    return decode<true>(d, nullptr, 0, out, limit, unused);
+    decode<true>(d, nullptr, 0, out, limit, AllBytes);
+    return d.output_count;
 }

@@ -57,25 +57,23 @@ int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const T
         feed_header(d, bytes[used++]);
         if (stream_complete(d)) return d.output_count;
     }
+    const int32_t body = used;
     const int64_t limit = stream_length_limit(d);
-    while (used < count) {
-        // The run engine is kept away from the stream's end, where a call
-        // stops on the count and a match is cut: those rules live in the
-        // byte engine alone.
-        if (count - used > 1 && limit - d.output_count > LIMIT_MARGIN) {
-            int32_t taken = 0;
-            decode_run(d, bytes + used, count - used, out, limit - LIMIT_MARGIN, taken);
-            d.running_crc = crc16_update(d.running_crc, bytes + used, taken);
-            used += taken;
-        } else {
-            d.running_crc = crc16_update(d.running_crc, bytes[used]);
-            decode_byte(d, bytes[used], out, limit);
-            ++used;
-        }
-        // A complete stream decodes nothing more; a call that is given a
-        // byte all the same takes that one byte and no more.
-        if (stream_complete(d)) break;
+    // The byte engine up to a call that ends at a symbol's start, the run
+    // engine from there while the bytes last, the byte engine for the rest:
+    // every edge (the end of the bytes, the stream's length) is the byte
+    // engine's.  A complete stream decodes nothing more; a call that is
+    // given a byte all the same takes that one byte and no more.
+    if (used < count && d.state != SymbolStart) {
+        used += decode_bytes(d, bytes + used, count - used, out, limit, ToSymbolStart);
     }
+    if (used < count && d.state == SymbolStart && !stream_complete(d)) {
+        used += decode_run(d, bytes + used, count - used, out, limit);
+    }
+    if (used < count && (used == body || !stream_complete(d))) {
+        used += decode_bytes(d, bytes + used, count - used, out, limit, AllBytes);
+    }
+    d.running_crc = crc16_update(d.running_crc, bytes + body, used - body);
     return d.output_count;
 }
 

@@ -44,6 +44,18 @@
 // taken, a match copied) or as soon as it needs bits again with 8 or fewer
 // pending.  So bits are taken only while 9 or more are pending; `finish`
 // drains what that rule holds back.
+//
+// Two engines share the work of feed_bytes, and the steps (a symbol, a
+// position head, a match), which are written once for both:
+//   the byte engine (byte_steps.cpp) follows the rule above bit by bit, and
+//     alone knows where a call stops: at the end of the bytes, at the
+//     stream's length (where a match is cut), at a call left mid-step;
+//   the run engine (run_steps.cpp) takes over at a symbol's start, decodes
+//     whole steps from a 64-bit window while the bytes are far from their
+//     end and the count far from the length, works out from the bit
+//     position which call is then in progress, and hands it back to the
+//     byte engine for the rest of the bytes.
+// Both give every count, state and character that one call per byte gives.
 #pragma once
 
 #include <cstdint>
