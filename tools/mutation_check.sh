@@ -56,6 +56,10 @@ faults=(
   "file_overwritten|app/message_files.cpp|s/if \(link\(from, to\) == 0\)/if (std::rename(from, to) == 0)/|a message file renamed over one of the same name"
   "count_no_damaged|app/run_output.cpp|s/r\.messages - r\.intact\);/0u);/|the count line never counting a damaged message"
   "heard_in_capture|app/run_output.cpp|s/    if \(!r->live\) return;\n//|HEARD AT lines in a capture run"
+  "run_margin|lzhuf/run_steps.cpp|s/FAR_FROM_END = 48;/FAR_FROM_END = 16;/|the run engine taking whole steps too close to the end of its bytes"
+  "run_tail_mask|lzhuf/run_steps.cpp|s/copy_match\(\(static_cast<uint32_t>\(position_high_table\[b\]\) << 6\) \x7c \(code & 0x3Fu\)\);/copy_match((static_cast<uint32_t>(position_high_table[b]) << 6) \x7c (code \& 0x1Fu));/|the run engine keeping five of a position's six low bits"
+  "run_limit_guard|lzhuf/run_steps.cpp|s/ && produced \+ MAX_MATCH < limit//g|the run engine taking steps however close the count comes to the stream's length"
+  "run_leftover_bits|lzhuf/run_steps.cpp|s/d\.bit_count = static_cast<uint8_t>\(merged_end - at\);/d.bit_count = static_cast<uint8_t>(merged_end - at - 1);/|the run engine handing back one pending bit too few"
   "stop_key_left|platform/console_keys_posix.cpp|s/    if \(mode_applied\) tcflush\(STDIN_FILENO, TCIFLUSH\);\n//|the key that ended the run left for the shell"
 )
 
