@@ -44,7 +44,7 @@ faults=(
   "late_header_cuts|monitor/message_framer.cpp|s/f\.since_start < HEADER_LOOK_BACK - 1;/f.since_start < 0;/|a transfer's own late header taken as a cut"
   "late_header_short|monitor/message_framer.cpp|s/f\.since_start < HEADER_LOOK_BACK - 1;/f.since_start < 16;/|the late-header window too short to reach a header that ends right before the start"
   "abandon_forgets|monitor/message_framer.cpp|s/        framer\.state = SeekHeader;\n        after_message\(framer, out\);/        restart(framer);/|a timeout or a lost port forgetting the announcements behind the transfer"
-  "match_not_cut|lzhuf/byte_steps.cpp|s/if \(limit - produced < static_cast<int64_t>\(length\)\) length =/if (false) length =/|a match that crosses the stream's length copied whole"
+  "match_not_cut|lzhuf/decoder_steps.h|s/if \(limit - t\.produced < static_cast<int64_t>\(length\)\) length =/if (false) length =/|a match that crosses the stream's length copied whole"
   "count_32bit|lzhuf/lzhuf_decoder.h|s/    int64_t output_count;/    int32_t output_count;/|the decoder's count in 32 bits"
   "read_error_is_end|app/capture_run.cpp|s/if \(std::ferror\(capture_file\)\) read_failed\(argument\);/(void)argument;/|a read error of the capture taken as its end"
   "std_fds_reused|app/standard_streams.cpp|s/if \(fcntl\(fd, F_GETFD\) != -1\) continue;/continue;/|closed standard descriptors left for files to take"
@@ -56,10 +56,10 @@ faults=(
   "file_overwritten|app/message_files.cpp|s/if \(link\(from, to\) == 0\)/if (std::rename(from, to) == 0)/|a message file renamed over one of the same name"
   "count_no_damaged|app/run_output.cpp|s/r\.messages - r\.intact\);/0u);/|the count line never counting a damaged message"
   "heard_in_capture|app/run_output.cpp|s/    if \(!r->live\) return;\n//|HEARD AT lines in a capture run"
-  "run_margin|lzhuf/run_steps.cpp|s/FAR_FROM_END = 48;/FAR_FROM_END = 16;/|the run engine taking whole steps too close to the end of its bytes"
-  "run_tail_mask|lzhuf/run_steps.cpp|s/copy_match\(\(static_cast<uint32_t>\(position_high_table\[b\]\) << 6\) \x7c \(code & 0x3Fu\)\);/copy_match((static_cast<uint32_t>(position_high_table[b]) << 6) \x7c (code \& 0x1Fu));/|the run engine keeping five of a position's six low bits"
-  "run_limit_guard|lzhuf/run_steps.cpp|s/ && produced \+ MAX_MATCH < limit//g|the run engine taking steps however close the count comes to the stream's length"
-  "run_leftover_bits|lzhuf/run_steps.cpp|s/d\.bit_count = static_cast<uint8_t>\(merged_end - at\);/d.bit_count = static_cast<uint8_t>(merged_end - at - 1);/|the run engine handing back one pending bit too few"
+  "run_margin|lzhuf/run_steps.cpp|s/RUN_MARGIN = STEP_BITS \+ 16;/RUN_MARGIN = STEP_BITS - 8;/|the run engine taking whole steps too close to the end of its bytes"
+  "run_tail_bit|lzhuf/run_steps.cpp|s/p\.low = static_cast<uint32_t>\(window >> \(64 - code_bits\)\);/p.low = static_cast<uint32_t>(window >> (65 - code_bits));/|the run engine reading a position code one bit short"
+  "run_limit_guard|lzhuf/run_steps.cpp|s/ while \(position \+ RUN_MARGIN <= run_end && text\.produced \+ MOST_CHARACTERS < limit\);/ while (position + RUN_MARGIN <= run_end);/|the run engine taking steps however close the count comes to the stream's length"
+  "run_leftover_bits|lzhuf/run_steps.cpp|s/d\.bit_count = static_cast<uint8_t>\(pending\);/d.bit_count = static_cast<uint8_t>(pending - 1);/|the run engine handing back one pending bit too few"
   "stop_key_left|platform/console_keys_posix.cpp|s/    if \(mode_applied\) tcflush\(STDIN_FILENO, TCIFLUSH\);\n//|the key that ended the run left for the shell"
 )
 
