@@ -126,7 +126,8 @@ TEST(LzhufStreamLength, StreamBeyondTwoToTheThirtyOneIsCountedWholeAndOk) {
     restart(*d);
     for (size_t at = 0; at < message.size();) {
         int32_t used = 0;
-        feed_bytes(*d, message.data() + at, static_cast<int32_t>(std::min<size_t>(250, message.size() - at)), out, used);
+        const std::vector<uint8_t> run = own_block(message.data() + at, std::min<size_t>(250, message.size() - at));
+        feed_bytes(*d, run.data(), static_cast<int32_t>(run.size()), out, used);
         at += static_cast<size_t>(used);
     }
     finish(*d, out, stream_length_limit(*d));
