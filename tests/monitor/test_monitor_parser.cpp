@@ -34,15 +34,17 @@ const std::string HEX_START = "\r\nTYPE: 8 LEN: 3\r\n###PAYLOAD2:\r\n";
 // enough to be read in whole triples, with separators of every kind (a '#'
 // among them), and a text report that the end marker closes.
 const std::string SMALL_CAPTURE = "MON LEt TYpe ## on\r\nTYPE: 8 rx LEN: 13\r\n###PAYLOAD2:\r\n"
-                                  "41 42\t43-44\r45G46:47 48#49 4A 4b 4C 4D\r\n###PAYLOAD_END\r\n"
+                                  "41 42\t43-44\r45G46:47 48 49 4A 4b 4C#4D\r\n###PAYLOAD_END\r\n"
                                   "LEN: 40 \r\n###PAYLOAD2:\r\nhi\rthere###PAYLOAD_END\r\n";
 
 // The payload bytes, what the output was handed and the state the parser is
 // left in, from `text` read in pieces that end at `cuts`, each piece in a
-// heap block of its own; character by character or a piece per call.
-std::string extract(const std::string& text, std::vector<size_t> cuts, bool by_character = false) {
+// heap block of its own; character by character or a piece per call.  The
+// bytes go to the ring from `ring_end` places before its end on.
+std::string extract(const std::string& text, std::vector<size_t> cuts, size_t ring_end, bool by_character = false) {
     static PayloadRing ring;  // only the bytes written to it count
-    ring.write_index = 0;
+    const int32_t start = ring_wrap(-static_cast<int32_t>(ring_end));
+    ring.write_index = start;
     MonitorParser parser{};
     Recorded recorded;
     const MonitorOutput out = recorded.output();
@@ -52,8 +54,9 @@ std::string extract(const std::string& text, std::vector<size_t> cuts, bool by_c
         if (!by_character) feed_chars(parser, ring, out, read.data(), static_cast<int32_t>(read.size()));
         for (size_t i = 0; by_character && i < read.size(); ++i) feed_char(parser, ring, out, read[i]);
     }
-    return std::string(reinterpret_cast<const char*>(ring.bytes), static_cast<size_t>(ring.write_index)) + "|" +
-           recorded.text + "|" + std::to_string(parser.state) + " " + std::to_string(parser.chars_left);
+    std::string bytes;
+    for (int32_t k = start; k != ring.write_index; k = ring_advance(k, 1)) bytes += static_cast<char>(ring.bytes[k]);
+    return bytes + "|" + recorded.text + "|" + std::to_string(parser.state) + " " + std::to_string(parser.chars_left);
 }
 
 }  // namespace
@@ -110,15 +113,17 @@ TEST(ParserPayloads, WhatIsExtractedAndShown) {
 }
 
 // A read may end anywhere: inside a keyword, its number, a hexadecimal pair
-// or the end marker.  Every place for one boundary and every pair of places
-// for two give what the same text gives one character at a time.
+// or the end marker, and the ring's end anywhere in the payload.  Every
+// place for one boundary and every pair of places for two give what the
+// same text gives one character at a time.
 TEST(ParserSplits, AnyOneOrTwoReadBoundariesGiveWhatOneCharacterAtATimeGives) {
-    const std::string expected = extract(SMALL_CAPTURE, {}, true);
+    const std::string expected = extract(SMALL_CAPTURE, {}, 0, true);
     ASSERT_EQ(expected, "ABCDEFGHIJKLMhi\rthere###PAYLOAD_END\r|\2\r### <Bin data>\r\nhi\rthere###PAYLOAD_END\r|1 0");
-    ASSERT_EQ(extract(SMALL_CAPTURE, {}), expected);
+    for (size_t ring_end = 0; ring_end < 16; ++ring_end) ASSERT_EQ(extract(SMALL_CAPTURE, {}, ring_end), expected);
     for (size_t i = 1; i < SMALL_CAPTURE.size(); ++i) {
-        ASSERT_EQ(extract(SMALL_CAPTURE, {i}), expected) << i;
-        for (size_t j = i + 1; j < SMALL_CAPTURE.size(); ++j) ASSERT_EQ(extract(SMALL_CAPTURE, {i, j}), expected) << i << ' ' << j;
+        ASSERT_EQ(extract(SMALL_CAPTURE, {i}, i % 16), expected) << i;
+        for (size_t j = i + 1; j < SMALL_CAPTURE.size(); ++j)
+            ASSERT_EQ(extract(SMALL_CAPTURE, {i, j}, (i + j) % 16), expected) << i << ' ' << j;
     }
 }
 
