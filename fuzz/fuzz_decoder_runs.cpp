@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int32_t want = static_cast<int32_t>(1 + rng() % longest_run);
         const int32_t count = want < total - at ? want : total - at;
         int32_t used = 0;
-        const int64_t run_count = feed_bytes(by_run, stream.data() + at, count, b.sink(), used);
+        const std::vector<uint8_t> run = own_block(stream.data() + at, static_cast<size_t>(count));
+        const int64_t run_count = feed_bytes(by_run, run.data(), count, b.sink(), used);
         check(used >= 1 && used <= count);
         // One by one, the run must stop after the same byte with the same count.
         int64_t byte_count = 0;

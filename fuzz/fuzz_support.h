@@ -1,7 +1,7 @@
 // Shared set-up of the fuzz targets, each of which includes it once: outputs
-// that discard or record what the machines put out, machines back in their
-// process-start state for every input, and std::minstd_rand for split and
-// restart points seeded by the input.
+// that discard what the machines put out (Recorded keeps it), machines back
+// in their process-start state for every input, std::minstd_rand for split
+// and restart points seeded by the input, and own_block for each piece.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,8 @@
 #include <random>
 #include <string>
 
+#include "tests/support/own_block.h"
+#include "tests/support/recorded_output.h"
 #include "tools/monitor_machines.h"
 
 using Machines = MonitorMachines;
@@ -24,28 +26,5 @@ inline void reset(Machines& m) { std::memset(&m, 0, sizeof m); }
 inline void check(bool ok) {
     if (!ok) std::abort();
 }
-
-// Everything the machines put out, in order, for what two ways of feeding
-// the same input gave: texts as they are, lines after a tag that tells a
-// logged one from a shown one.
-struct Recorded {
-    std::string text;
-    MonitorOutput output() {
-        return MonitorOutput{this, append_text, append_text, append_line, opened, began, ended};
-    }
-    TextSink sink() { return TextSink{append_text, this}; }
-
-    static void append_text(void* context, const uint8_t* text, uint32_t length) {
-        static_cast<Recorded*>(context)->text.append(reinterpret_cast<const char*>(text), length);
-    }
-    static void append_line(void* context, const char* line, bool logged) {
-        static_cast<Recorded*>(context)->text.append(logged ? "\1" : "\2").append(line);
-    }
-    static void opened(void* context) { static_cast<Recorded*>(context)->text.append("\3"); }
-    static void began(void* context) { static_cast<Recorded*>(context)->text.append("\4"); }
-    static void ended(void* context, const TransferSummary& s) {
-        static_cast<Recorded*>(context)->text.append("\5").append(TRANSFER_END_NAMES[s.how]);
-    }
-};
 
 inline bool same_text(const Recorded& a, const Recorded& b) { return a.text == b.text; }

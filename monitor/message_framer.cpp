@@ -36,22 +36,16 @@ void announce(const MonitorOutput& out, const char* text) { out.line(out.context
 // Progress lines are shown only.
 void show(const MonitorOutput& out, const char* text) { out.line(out.context, text, false); }
 
-// The byte at ring position `index`, taken modulo the ring size.
-uint8_t ring_byte_at(const PayloadRing& ring, int32_t index) {
-    if (index < 0) index += PAYLOAD_RING_SIZE;
-    if (index >= PAYLOAD_RING_SIZE) index -= PAYLOAD_RING_SIZE;
-    return ring.bytes[index];
-}
-
-// Whether handing over the byte just before ring position `end` completes
-// an "FC EM" line: its F then stands 25 back.  The F is tested first, which
-// settles nearly every byte with one comparison.
-bool header_completed_at(const PayloadRing& ring, int32_t end) {
-    const int32_t first = end - HEADER_LOOK_BACK;
-    if (ring_byte_at(ring, first) != 'F') return false;
+// Whether the byte that ends `after` bytes past the read index completes an
+// "FC EM" line, its F standing 25 back from there: 0 tests the byte just
+// handed over, i + 1 byte i of a run not yet handed over.  The F is tested
+// first, which settles nearly every byte with one comparison.
+bool header_completed_at(const PayloadRing& ring, int32_t after) {
+    const int32_t f_back = HEADER_LOOK_BACK - after;
+    if (ring_byte_back(ring, f_back) != 'F') return false;
     static constexpr char KEY[] = "FC EM";
     for (int32_t i = 1; i < 5; ++i) {
-        if (ring_byte_at(ring, first + i) != static_cast<uint8_t>(KEY[i])) return false;
+        if (ring_byte_back(ring, f_back - i) != static_cast<uint8_t>(KEY[i])) return false;
     }
     return true;
 }
@@ -64,9 +58,7 @@ int32_t bytes_before_header_end(const PayloadRing& ring, int32_t count) {
     constexpr int32_t F_BACK = HEADER_LOOK_BACK - 1;  // from byte i's own place
     int32_t i = 0;
     while (i < count) {
-        int32_t from = ring.read_index + i - F_BACK;
-        if (from < 0) from += PAYLOAD_RING_SIZE;
-        if (from >= PAYLOAD_RING_SIZE) from -= PAYLOAD_RING_SIZE;
+        const int32_t from = ring_wrap(ring.read_index + i - F_BACK);
         const int32_t length = count - i < PAYLOAD_RING_SIZE - from ? count - i : PAYLOAD_RING_SIZE - from;
         const void* const f = std::memchr(ring.bytes + from, 'F', static_cast<size_t>(length));
         if (f == nullptr) {
@@ -74,7 +66,7 @@ int32_t bytes_before_header_end(const PayloadRing& ring, int32_t count) {
             continue;
         }
         i += static_cast<int32_t>(static_cast<const uint8_t*>(f) - (ring.bytes + from));
-        if (header_completed_at(ring, ring.read_index + i + 1)) return i;
+        if (header_completed_at(ring, i + 1)) return i;
         ++i;
     }
     return count;
@@ -264,7 +256,7 @@ int32_t feed_block_run(MessageFramer& f, LzhufDecoder& decoder, const MonitorOut
 void feed_byte(MessageFramer& framer, const PayloadRing& ring, LzhufDecoder& decoder, const MonitorOutput& out,
                uint8_t b) {
     if (transfer_under_way(framer)) count_since_start(framer, 1);
-    if (header_completed_at(ring, ring.read_index) && !own_late_header(framer)) {
+    if (header_completed_at(ring, 0) && !own_late_header(framer)) {
         header_line(framer, ring, decoder, out);
         seek_start(framer, ring, decoder, out);
         return;

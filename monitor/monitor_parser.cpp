@@ -55,8 +55,7 @@ inline void store(MonitorParser& p, PayloadRing& ring, const Live& v) {
 template <class V>
 inline void append(PayloadRing& ring, V& v, uint8_t byte) {
     ring.bytes[v.write_index] = byte;
-    const int32_t next = v.write_index + 1;
-    v.write_index = next == PAYLOAD_RING_SIZE ? 0 : next;
+    v.write_index = ring_advance(v.write_index, 1);
 }
 
 // The character k places before the next free slot: 1 is the current one.
@@ -325,8 +324,7 @@ inline const uint8_t* hex_triples(MonitorParser& p, PayloadRing& ring, Live& v, 
         const int64_t stretch = left < room_to_end ? left : room_to_end;
         uint8_t* const to = ring.bytes + v.write_index;
         for (int64_t k = 0; k < stretch; ++k, c += 3) to[k] = hex_pair_value(c[0], c[1]);
-        const int64_t next = v.write_index + stretch;
-        v.write_index = next == PAYLOAD_RING_SIZE ? 0 : static_cast<int32_t>(next);
+        v.write_index = ring_advance(v.write_index, static_cast<int32_t>(stretch));
         left -= stretch;
     }
     v.chars_left -= taken;

@@ -11,15 +11,13 @@ int32_t drain_payload_ring(PayloadRing& ring, MessageFramer& framer, LzhufDecode
             const int32_t used = feed_block_bytes(framer, ring, decoder, out,
                                                   ring.bytes + ring.read_index, end - ring.read_index);
             if (used > 0) {
-                const int32_t next = ring.read_index + used;
-                ring.read_index = next == PAYLOAD_RING_SIZE ? 0 : next;
+                ring.read_index = ring_advance(ring.read_index, used);
                 handed += used;
                 continue;
             }
         }
         const uint8_t b = ring.bytes[ring.read_index];
-        const int32_t next = ring.read_index + 1;
-        ring.read_index = next == PAYLOAD_RING_SIZE ? 0 : next;
+        ring.read_index = ring_advance(ring.read_index, 1);
         feed_byte(framer, ring, decoder, out, b);
         ++handed;
     }

@@ -16,11 +16,13 @@
 // byte-fed path gives: the last few characters of a message are held back.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "lzhuf/lzhuf_decoder.h"
 #include "monitor/check_line.h"
 #include "tools/lzhuf_encoder.h"
+#include "tools/whole_file.h"
 
 namespace {
 
@@ -61,22 +63,13 @@ void write_unpacked(void* context, const uint8_t* text, uint32_t length) {
 // check wants the count and the CRC only.
 void discard(void*, const uint8_t*, uint32_t) {}
 
-bool read_file(const char* name, std::vector<uint8_t>& data) {
-    std::FILE* in = std::fopen(name, "rb");
-    if (!in) return false;
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.insert(data.end(), chunk, chunk + got);
-    std::fclose(in);
-    return true;
-}
-
 int pack(const char* in_name, const char* out_name) {
-    std::vector<uint8_t> data;
-    if (!read_file(in_name, data)) {
+    std::string data;
+    if (!read_whole_file(in_name, data)) {
         std::printf("lzhuf_tool: cannot read %s\n", in_name);
         return 1;
     }
-    const std::vector<uint8_t> message = lzhuf_compress(data.data(), data.size());
+    const std::vector<uint8_t> message = lzhuf_compress(reinterpret_cast<const uint8_t*>(data.data()), data.size());
     std::FILE* out = std::fopen(out_name, "wb");
     if (!out) {
         std::printf("lzhuf_tool: cannot create %s\n", out_name);
@@ -110,14 +103,14 @@ int unpack(const char* in_name, const char* out_name, bool show) {
 }
 
 int check(const char* in_name) {
-    std::vector<uint8_t> data;
-    if (!read_file(in_name, data)) {
+    std::string data;
+    if (!read_whole_file(in_name, data)) {
         std::printf("lzhuf_tool: cannot read %s\n", in_name);
         return 2;
     }
     const TextSink sink{discard, nullptr};
     restart(decoder);
-    feed_all(data.data(), data.size(), sink);
+    feed_all(reinterpret_cast<const uint8_t*>(data.data()), data.size(), sink);
     finish(decoder, sink, stream_length_limit(decoder));
     const StreamCheck c = stream_check(decoder);
     char line[CHECK_LINE_SIZE];

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "tools/capture_builder.h"
+#include "tools/whole_file.h"
 
 namespace {
 
@@ -48,16 +49,6 @@ int usage() {
                  "           --no-eot  --no-header  --cut N  --bad-type K  --lose-block K  --flip N\n"
                  "           --stream-length N  --group N\n");
     return 2;
-}
-
-bool read_file(const char* name, std::string& text) {
-    std::FILE* in = std::fopen(name, "rb");
-    if (!in) return false;
-    char chunk[65536];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, got);
-    std::fclose(in);
-    return true;
 }
 
 bool parse_number(const char* text, long long low, long long high, long long& value) {
@@ -87,7 +78,7 @@ int main(int argc, char** argv) {
         long long n = 0;
         if (arg.rfind("--", 0) != 0 && arg != "-o") {
             TransferMessage m = next;
-            if (!read_file(argv[i], m.text)) {
+            if (!read_whole_file(argv[i], m.text)) {
                 std::fprintf(stderr, "make_capture: cannot read %s\n", argv[i]);
                 return 1;
             }

@@ -30,6 +30,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "tools/whole_file.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -197,16 +199,6 @@ void write_all(int fd, const char* data, size_t size) {
         if (put <= 0) break;
         done += static_cast<size_t>(put);
     }
-}
-
-bool read_file(const char* name, std::string& data) {
-    std::FILE* in = std::fopen(name, "rb");
-    if (!in) return false;
-    char chunk[65536];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, got);
-    std::fclose(in);
-    return true;
 }
 
 struct Simulator {
@@ -503,7 +495,7 @@ int main(int argc, char** argv) {
     Simulator s;
     const int parsed = parse_options(argc, argv, s.opt);
     if (parsed != 0) return parsed < 0 ? 0 : parsed;
-    if (s.opt.capture && !read_file(s.opt.capture, s.capture)) {
+    if (s.opt.capture && !read_whole_file(s.opt.capture, s.capture)) {
         std::fprintf(stderr, "modem_simulator: cannot read %s\n", s.opt.capture);
         return 1;
     }

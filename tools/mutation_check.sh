@@ -61,6 +61,11 @@ faults=(
   "run_limit_guard|lzhuf/run_steps.cpp|s/ while \(position \+ RUN_MARGIN <= run_end && text\.produced \+ MOST_CHARACTERS < limit\);/ while (position + RUN_MARGIN <= run_end);/|the run engine taking steps however close the count comes to the stream's length"
   "run_leftover_bits|lzhuf/run_steps.cpp|s/d\.bit_count = static_cast<uint8_t>\(pending\);/d.bit_count = static_cast<uint8_t>(pending - 1);/|the run engine handing back one pending bit too few"
   "stop_key_left|platform/console_keys_posix.cpp|s/    if \(mode_applied\) tcflush\(STDIN_FILENO, TCIFLUSH\);\n//|the key that ended the run left for the shell"
+  "scan_header_seam|monitor/monitor_parser.cpp|s/j < n && j < BEFORE; \+\+j/j < n \&\& j < BEFORE - 1; ++j/|a read's header scan leaving out the window that begins with the previous read's last character"
+  "hex_mid_triple|monitor/monitor_parser.cpp|s/if \(v\.hex_phase != 0\) return chars;/if (false) return chars;/|whole hex triples taken from a read that begins inside a triple"
+  "hex_wrap_piece|monitor/monitor_parser.cpp|s/left -= stretch;/left = 0;/|hex triples that straddle the ring's end: only the bytes before the end stored"
+  "header_end_wrap|monitor/message_framer.cpp|s/const int32_t length = count - i < PAYLOAD_RING_SIZE - from \? count - i : PAYLOAD_RING_SIZE - from;/const int32_t length = count - i;/|the search for a header line's F ahead of a block run not split at the ring's end"
+  "crc_run_tables|lzhuf/stream_crc.h|s/t\[1\]\[bytes\[6\]\] \^ t\[0\]\[bytes\[7\]\]/t[0][bytes[6]] ^ t[1][bytes[7]]/|the CRC's eight-byte step looking up its last two bytes in each other's tables"
 )
 
 usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }

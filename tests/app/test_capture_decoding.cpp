@@ -18,9 +18,6 @@
 
 namespace {
 
-const std::string STOPPING = "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n";
-const std::string NEXT_HEADER = "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n";
-
 // What a transfer must yield after its header's line (or the no-header
 // line): its text, the line that ended it and an OK check; a damaged one
 // whatever it decoded and a DAMAGED check; an announcement never followed by

@@ -29,10 +29,6 @@ inline const std::string FETCHING =
 inline const std::string LISTENING = "\r\n\r\n### LISTENING TO VELK...\r\n\r\n";
 inline const std::string START_REPLY = "velk Start\r\nOK\r\n";
 inline const std::string GOODBYE = "\r\nVELK OFF\r\n\r\nTHANK YOU FOR USING VELK_lzh!\r\n";
-// The lines that close a transfer given up on, before its check line.
-inline const std::string TIMEOUT = "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
-inline const std::string PORT_LOST = "\r\n###====== STOPPING LZHUF DECOMPRESSION: PORT LOST ======###\r\n";
-inline const std::string RUN_STOPPED = "\r\n###====== STOPPING LZHUF DECOMPRESSION: RUN STOPPED ======###\r\n";
 inline const std::string TIME = "<time>";  // a checked time, see untimed()
 inline const std::string HEARD = "### HEARD AT " + TIME + "\r\n";
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lzhuf/lzhuf_decoder.h"
+#include "tests/support/own_block.h"
 #include "tools/lzhuf_encoder.h"
 
 struct DecodeResult {
@@ -31,7 +32,7 @@ inline DecodeResult decode(LzhufDecoder& d, const std::vector<uint8_t>& message,
     restart(d);
     for (size_t at = 0; at < message.size(); r.ends.push_back(at)) {
         int32_t used = 1;
-        const std::vector<uint8_t> piece(&message[at], &message[at] + std::min(run, message.size() - at));
+        const std::vector<uint8_t> piece = own_block(&message[at], std::min(run, message.size() - at));
         r.counts.push_back(run == 0 ? feed_byte(d, message[at], out)
                                     : feed_bytes(d, piece.data(), static_cast<int32_t>(piece.size()), out, used));
         at += static_cast<size_t>(used);

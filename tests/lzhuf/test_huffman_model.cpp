@@ -93,25 +93,32 @@ TEST(HuffmanModel, RebuildHalvesUpwardsKeepsLeafOrderAndPlacesEqualSumsLast) {
     expect_consistent(*m);
 }
 
-// Each update adds one to the root's weight, except the one that finds it
-// at the rebuild weight: that one halves every leaf first.
+// Each update counts its symbol once; the one that finds the root at the
+// rebuild weight first halves every leaf, rounding up.  The counts are kept
+// here too, from those rules alone, and the model must agree leaf by leaf.
 TEST(HuffmanModel, ManySkewedUpdatesAndRebuildsStayConsistent) {
     auto m = fresh_model();
     std::mt19937 rng(11);
     std::uniform_int_distribution<int32_t> any(0, SYMBOL_COUNT - 1);
     std::geometric_distribution<int32_t> skewed(0.02);
+    std::vector<uint32_t> counts(SYMBOL_COUNT, 1);
+    uint32_t total = SYMBOL_COUNT;
     int rebuilds = 0;
     for (int32_t i = 0; i < 150000; ++i) {
-        const uint32_t root = m->weight[ROOT_NODE];
-        model_update(*m, (i % 3 == 0) ? any(rng) : std::min<int32_t>(skewed(rng), SYMBOL_COUNT - 1));
-        if (root != REBUILD_WEIGHT) {
-            ASSERT_EQ(m->weight[ROOT_NODE], root + 1) << i;
-            continue;
+        const int32_t symbol = (i % 3 == 0) ? any(rng) : std::min<int32_t>(skewed(rng), SYMBOL_COUNT - 1);
+        if (total == REBUILD_WEIGHT) {
+            ++rebuilds;
+            total = 0;
+            for (uint32_t& count : counts) total += count = (count + 1) / 2;
         }
-        ++rebuilds;
-        ASSERT_LE(m->weight[ROOT_NODE], REBUILD_WEIGHT / 2 + SYMBOL_COUNT) << i;
+        ++counts[static_cast<size_t>(symbol)];
+        ++total;
+        model_update(*m, symbol);
+        ASSERT_EQ(m->weight[ROOT_NODE], total) << i;
+        ASSERT_EQ(leaf_weight(*m, symbol), counts[static_cast<size_t>(symbol)]) << i;
     }
     EXPECT_GE(rebuilds, 5);
+    for (int32_t s = 0; s < SYMBOL_COUNT; ++s) EXPECT_EQ(leaf_weight(*m, s), counts[static_cast<size_t>(s)]) << s;
     expect_consistent(*m);
 }
 

@@ -27,7 +27,7 @@ inline void feed_text(Machines& m, const std::string& text) {
 // The bytes appended since the last look, taken as the run driver takes them.
 inline std::string take_unread(Machines& m) {
     std::string bytes;
-    for (; m.ring.read_index != m.ring.write_index; m.ring.read_index = (m.ring.read_index + 1) % PAYLOAD_RING_SIZE)
+    for (; m.ring.read_index != m.ring.write_index; m.ring.read_index = ring_advance(m.ring.read_index, 1))
         bytes += static_cast<char>(m.ring.bytes[m.ring.read_index]);
     return bytes;
 }

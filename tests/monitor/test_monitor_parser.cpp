@@ -6,6 +6,8 @@
 
 #include "monitor/number_reading.h"
 #include "tests/monitor/monitor_test_support.h"
+#include "tests/support/own_block.h"
+#include "tests/support/recorded_output.h"
 
 namespace {
 
@@ -27,6 +29,35 @@ int32_t decimal(const char* text) { return read_decimal(text, static_cast<int32_
 
 const std::string TEXT_START = "\r\nLEN: 3 \r\n###PAYLOAD2:\r\n";
 const std::string HEX_START = "\r\nTYPE: 8 LEN: 3\r\n###PAYLOAD2:\r\n";
+
+// Every keyword and the false starts of some, a hexadecimal report long
+// enough to be read in whole triples, with separators of every kind (a '#'
+// among them), and a text report that the end marker closes.
+const std::string SMALL_CAPTURE = "MON LEt TYpe ## on\r\nTYPE: 8 rx LEN: 13\r\n###PAYLOAD2:\r\n"
+                                  "41 42\t43-44\r45G46:47 48 49 4A 4b 4C#4D\r\n###PAYLOAD_END\r\n"
+                                  "LEN: 40 \r\n###PAYLOAD2:\r\nhi\rthere###PAYLOAD_END\r\n";
+
+// The payload bytes, what the output was handed and the state the parser is
+// left in, from `text` read in pieces that end at `cuts`, each piece in a
+// heap block of its own; character by character or a piece per call.  The
+// bytes go to the ring from `ring_end` places before its end on.
+std::string extract(const std::string& text, std::vector<size_t> cuts, size_t ring_end, bool by_character = false) {
+    static PayloadRing ring;  // only the bytes written to it count
+    const int32_t start = ring_wrap(-static_cast<int32_t>(ring_end));
+    ring.write_index = start;
+    MonitorParser parser{};
+    Recorded recorded;
+    const MonitorOutput out = recorded.output();
+    cuts.push_back(text.size());
+    for (size_t at = 0, k = 0; k < cuts.size(); at = cuts[k++]) {
+        const std::vector<uint8_t> read = own_block(text.data() + at, cuts[k] - at);
+        if (!by_character) feed_chars(parser, ring, out, read.data(), static_cast<int32_t>(read.size()));
+        for (size_t i = 0; by_character && i < read.size(); ++i) feed_char(parser, ring, out, read[i]);
+    }
+    std::string bytes;
+    for (int32_t k = start; k != ring.write_index; k = ring_advance(k, 1)) bytes += static_cast<char>(ring.bytes[k]);
+    return bytes + "|" + recorded.text + "|" + std::to_string(parser.state) + " " + std::to_string(parser.chars_left);
+}
 
 }  // namespace
 
@@ -59,14 +90,12 @@ TEST(ParserPayloads, WhatIsExtractedAndShown) {
         // any line ends before the payload are skipped, a blank is not
         {"\r\nLEN: 2 ###PAYLOAD2:\r\n\n\r\r\nhi\r", "hi", "hi", "hi"},
         {"\r\nLEN: 3 ###PAYLOAD2: hi\r", " hi", " hi", " hi"},
-        // hex triples, count 3n - 1, separators of any value, odd pairs
+        // hex triples, count 3n - 1 (separators and odd pairs: ParserSplits, NumberReading)
         {HEX_START + "41 42 43\r\n###PAYLOAD_END\r\n", "\r### <Bin data>\r\n", "", "ABC"},
-        {"\r\nTYPE: 8 LEN: 4\r\n###PAYLOAD2:\r\nzz# 5x5 :fF", "\r### <Bin data>\r\n", "", std::string("\0\5\5\xFF", 4)},
         // keywords anywhere in a line, the later value winning
         {"\r\nrx TYPE: 8 then LEN: 9 ... LEN: 1 ###PAYLOAD2:\r\n41 42", "\r### <Bin data>\r\n", "", "A"},
-        // types above 8 and negative ones: hex over the length plus 2, not announced
+        // types above 8 (negative ones too: BadInput): hex over the length plus 2, not announced
         {"\r\nTYPE: 9 LEN: 3\r\n###PAYLOAD2:\r\n41 42 43", "", "", "AB"},
-        {"\r\nTYPE: -1 LEN: 3\r\n###PAYLOAD2:\r\n41 42 43", "", "", "AB"},
         // type 8 without a length: the count is -1, nothing is appended
         {"\r\nTYPE: 8 LEN: 0\r\n###PAYLOAD2:\r\n41", "\r### <Bin data>\r\n", "", ""},
         {"\r\nTYPE: 8\r\n###PAYLOAD2:\r\n41 42", "\r### <Bin data>\r\n", "", ""},
@@ -80,6 +109,21 @@ TEST(ParserPayloads, WhatIsExtractedAndShown) {
         EXPECT_EQ(p.console, c.console) << c.input;
         EXPECT_EQ(p.file, c.file) << c.input;
         EXPECT_EQ(p.ring, c.ring) << c.input;
+    }
+}
+
+// A read may end anywhere: inside a keyword, its number, a hexadecimal pair
+// or the end marker, and the ring's end anywhere in the payload.  Every
+// place for one boundary and every pair of places for two give what the
+// same text gives one character at a time.
+TEST(ParserSplits, AnyOneOrTwoReadBoundariesGiveWhatOneCharacterAtATimeGives) {
+    const std::string expected = extract(SMALL_CAPTURE, {}, 0, true);
+    ASSERT_EQ(expected, "ABCDEFGHIJKLMhi\rthere###PAYLOAD_END\r|\2\r### <Bin data>\r\nhi\rthere###PAYLOAD_END\r|1 0");
+    for (size_t ring_end = 0; ring_end < 16; ++ring_end) ASSERT_EQ(extract(SMALL_CAPTURE, {}, ring_end), expected);
+    for (size_t i = 1; i < SMALL_CAPTURE.size(); ++i) {
+        ASSERT_EQ(extract(SMALL_CAPTURE, {i}, i % 16), expected) << i;
+        for (size_t j = i + 1; j < SMALL_CAPTURE.size(); ++j)
+            ASSERT_EQ(extract(SMALL_CAPTURE, {i, j}, (i + j) % 16), expected) << i << ' ' << j;
     }
 }
 

@@ -15,8 +15,13 @@ inline const std::string HEADER_FOUND =
     "\r\n\r\n###====== <FC EM> HEADER FOUND, STARTING LZHUF DECOMPRESSION ======###\r\n";
 inline const std::string COMPLETED = "\r\n\r\n###====== MESSAGE COMPLETED, DECOMPRESSION FINISHED ======###\r\n\r\n";
 inline const std::string NO_HEADER = "\r\n\r\n###====== NO <FC EM> HEADER, STARTING LZHUF DECOMPRESSION ======###\r\n";
-inline const std::string END_OF_CAPTURE =
-    "\r\n###====== STOPPING LZHUF DECOMPRESSION: END OF CAPTURE ======###\r\n";
+// The lines that close a transfer cut short, before its check line.
+inline const std::string STOPPING = "\r\n###====== STOPPING LZHUF DECOMPRESSION: LOGICAL PACKET NOT FOUND! ======###\r\n";
+inline const std::string NEXT_HEADER = "\r\n###====== STOPPING LZHUF DECOMPRESSION: NEXT HEADER FOUND ======###\r\n";
+inline const std::string TIMEOUT = "\r\n###===== STOPPING LZHUF DECOMPRESSION: *** TIMEOUT *** =====###\r\n";
+inline const std::string PORT_LOST = "\r\n###====== STOPPING LZHUF DECOMPRESSION: PORT LOST ======###\r\n";
+inline const std::string END_OF_CAPTURE = "\r\n###====== STOPPING LZHUF DECOMPRESSION: END OF CAPTURE ======###\r\n";
+inline const std::string RUN_STOPPED = "\r\n###====== STOPPING LZHUF DECOMPRESSION: RUN STOPPED ======###\r\n";
 
 // How often `part` occurs in `text`.
 inline size_t count_of(const std::string& text, const std::string& part) {
