@@ -35,6 +35,19 @@ int32_t decode_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const
 int64_t drain(LzhufDecoder& d, const TextSink& out, int64_t limit);
 int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const TextSink& out, int64_t limit);
 
+// The most bits one step can need: a walk of under 24 (weights below 0x8000
+// keep the tree shallower than that), then the eight bits of a position head
+// and at most six more.
+inline constexpr uint32_t STEP_BITS = 23 + 8 + 6;
+// The run engine begins a step only while its bits, and two bytes more, lie
+// inside the run: a call merges its byte when 8 or fewer bits are pending,
+// one byte ahead of the bits it takes, and the call in progress after the
+// step must still have its byte in the run, to be left to the byte engine.
+inline constexpr uint32_t RUN_MARGIN = STEP_BITS + 16;
+// Shorter runs are not worth calling the run engine for: it could not begin
+// a single step.
+inline constexpr int32_t RUN_SHORTEST = static_cast<int32_t>(RUN_MARGIN + 7) / 8;
+
 // Where decoded characters go.  They wait in the decoder's text ring, where
 // they are stored anyway, and leave for the sink a piece at a time: one call
 // per piece instead of one per character.  The ring itself is reached

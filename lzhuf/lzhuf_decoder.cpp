@@ -67,7 +67,7 @@ int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const T
     if (used < count && d.state != SymbolStart) {
         used += decode_bytes(d, bytes + used, count - used, out, limit, ToSymbolStart);
     }
-    if (used < count && d.state == SymbolStart && !stream_complete(d)) {
+    if (count - used >= RUN_SHORTEST && d.state == SymbolStart && !stream_complete(d)) {
         used += decode_run(d, bytes + used, count - used, out, limit);
     }
     if (used < count && (used == body || !stream_complete(d))) {

@@ -4,15 +4,6 @@
 
 namespace {
 
-// The most bits one step can need: a walk of under 24 (weights below 0x8000
-// keep the tree shallower than that), then the eight bits of a position head
-// and at most six more.
-constexpr uint32_t STEP_BITS = 23 + 8 + 6;
-// A step is begun only while its bits, and two bytes more, lie inside the
-// run: a call merges its byte when 8 or fewer bits are pending, one byte
-// ahead of the bits it takes, and the call in progress after the step must
-// still have its byte in the run, to be left to the byte engine.
-constexpr uint32_t RUN_MARGIN = STEP_BITS + 16;
 // The most characters one step can produce: a match of 60.
 constexpr int64_t MOST_CHARACTERS = 60;
 
