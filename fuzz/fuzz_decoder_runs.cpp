@@ -2,6 +2,9 @@
 // random length as the framer hands block data over.  Every count, every
 // `used`, the state left after each run and every character written must
 // agree; restarts and the final finish come at the same places for both.
+// Beyond that, the count never falls within a message, never passes the
+// stream's own length, and a call's output is bounded by the bits it can
+// have taken.
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -40,8 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t k = 2; k < 6 && k < stream.size(); ++k) stream[k] = static_cast<uint8_t>(length >> (8 * (k - 2)));
     }
     const int32_t total = static_cast<int32_t>(stream.size());
+    int64_t last = 0;  // the count after the previous byte
     for (int32_t at = 0; at < total;) {
-        if (rng() % 64 == 0) { restart(by_byte); restart(by_run); }
+        if (rng() % 64 == 0) {
+            restart(by_byte);
+            restart(by_run);
+            last = 0;
+        }
         const int32_t want = static_cast<int32_t>(1 + rng() % longest_run);
         const int32_t count = want < total - at ? want : total - at;
         int32_t used = 0;
@@ -53,6 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int32_t k = 0; k < used; ++k) {
             byte_count = feed_byte(by_byte, stream[static_cast<size_t>(at + k)], a.sink());
             check(k == used - 1 || !stream_complete(by_byte));
+            // At most 16 pending bits: a few symbols, each at most 60 characters.
+            check(byte_count >= last && byte_count - last <= 16 * 60 && by_byte.bit_count <= 16);
+            check(by_byte.state == SkipHeader || byte_count <= static_cast<int64_t>(by_byte.stream_length));
+            last = byte_count;
         }
         check(byte_count == run_count && (used == count || stream_complete(by_byte)));
         same_state(by_byte, by_run);
@@ -60,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += used;
     }
     const int64_t limit = static_cast<int64_t>(rng() % 70000);
-    check(finish(by_byte, a.sink(), limit) == finish(by_run, b.sink(), limit));
+    const int64_t finished = finish(by_byte, a.sink(), limit);
+    check(finished == finish(by_run, b.sink(), limit) && finished >= last && (finished <= limit || finished == last));
     check(same_text(a, b));
     return 0;
 }

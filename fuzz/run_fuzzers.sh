@@ -9,14 +9,14 @@ cd "$(dirname "$0")/.."
 
 seconds="${VELK_FUZZ_SECONDS:-60}"
 cmake --preset clang >/dev/null
-cmake --build --preset clang -j "${VELK_JOBS:-2}" --target fuzz_capture_path fuzz_decoder fuzz_decoder_runs
+cmake --build --preset clang -j "${VELK_JOBS:-2}" --target fuzz_capture_path fuzz_decoder_runs
 
 work="$(mktemp -d)"
 trap 'rm -rf "${work}"' EXIT
 artifacts="build/clang/fuzz-artifacts"
 mkdir -p "${artifacts}"
 
-for pair in capture_path:capture decoder:decoder decoder_runs:decoder; do
+for pair in capture_path:capture decoder_runs:decoder; do
   target="fuzz_${pair%%:*}"
   seeds="fuzz/corpus/${pair##*:}"
   mkdir -p "${work}/${target}"

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "lzhuf/position_tables.h"
+#include "lzhuf/stream_crc.h"
 #include "monitor/check_line.h"
 #include "tests/lzhuf/decode_helpers.h"
 #include "tests/support/message_check.h"
@@ -135,6 +137,39 @@ TEST(LzhufStreamLength, StreamBeyondTwoToTheThirtyOneIsCountedWholeAndOk) {
     char line[CHECK_LINE_SIZE];
     format_check_line(stream_check(*d), line);
     EXPECT_EQ(line + std::string("\r\n\r\n"), check_line(message, LENGTH));
+}
+
+// The decoder's tables, built here at run time, against what they stand for.
+// CRC: entry k of byte i is the CRC of i followed by k zero bytes, worked out
+// bit by bit, and runs of any length agree with the bitwise CRC.  Positions:
+// every upper part 0..63 in turn owns 2^(8 - L) heads for its prefix length
+// L, and together they fill all 256 heads, so every head decodes.
+TEST(DecoderTables, CrcEntriesAreBitwiseCrcsAndPositionHeadsFormACompletePrefixCode) {
+    const Crc16Table crc = make_crc16_table();
+    for (size_t k = 0; k < 8; ++k) {
+        for (uint32_t i = 0; i < 256; ++i) {
+            std::vector<uint8_t> bytes(1 + k, 0);
+            bytes[0] = static_cast<uint8_t>(i);
+            ASSERT_EQ(crc.entry[k][i], crc16_ccitt(bytes.data(), bytes.size())) << k << " " << i;
+        }
+    }
+    const std::vector<uint8_t> text = bytes_of("The eight-byte step and the bytes after it, all of them");
+    for (int32_t n = 0; n <= static_cast<int32_t>(text.size()); ++n) {
+        ASSERT_EQ(crc16_update(0, text.data(), n), crc16_ccitt(text.data(), static_cast<size_t>(n))) << n;
+    }
+    const PositionTables p = make_position_tables();
+    uint32_t head = 0;
+    uint32_t v = 0;
+    for (; v < 64 && head < 256; ++v) {
+        const uint32_t length = p.length[head];
+        ASSERT_TRUE(length >= 3 && length <= 8) << head;
+        for (uint32_t e = 0; e < (1u << (8 - length)); ++e, ++head) {
+            ASSERT_EQ(p.high[head], v) << head;
+            ASSERT_EQ(p.length[head], length) << head;
+        }
+    }
+    EXPECT_EQ(v, 64u);
+    EXPECT_EQ(head, 256u);
 }
 
 }  // namespace
