@@ -116,11 +116,7 @@ void expect_messages(const CaptureRun& run, const Capture& c, int message_runs =
         EXPECT_TRUE(std::regex_replace(out.substr(first, out.size() - count.size() - first), progress, "") ==
                     file.substr(std::min(file.size(), next_opening(file, 0))))
             << "the console's messages differ from the payload file's";
-        // After LF, or after a CR that follows one.
-        for (size_t h = out.find("###"); h != std::string::npos; h = out.find("###", out.find('\n', h))) {
-            const size_t line = h - (out[h - 1] == '\r');
-            EXPECT_EQ(out[line - 1], '\n') << out.substr(line - std::min<size_t>(line, 40), 80);
-        }
+        expect_fresh_lines(out);
     }
     if (message_runs == 0) return;
     std::map<std::string, std::string> files{{"index.tsv", INDEX_HEADER}};

@@ -19,7 +19,6 @@ const std::string USAGE =
 const std::string VERSION = "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\r\n";
 const std::string HELLO = "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n";
 const std::string NO_PORT = "\r\nTrying to open COM port 0...\r\n";
-const std::string ILLEGAL = "illegal comport number\nCan not open comport\n";
 
 size_t entries_in(const TempDir& dir) {
     const std::filesystem::recursive_directory_iterator entries(dir.path());
