@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -157,7 +158,10 @@ TEST_F(LiveRun, MessagesDecodeInArrivalOrderWhileTheyArriveEachIntoAFileOfItsOwn
     std::string line;
     std::getline(index, line);
     EXPECT_EQ(line, "file\tsource\tbegan\tended\tend\tverdict\tcharacters\tlength\tannounced\tcrc\tsent");
-    for (size_t k = 0, check_at = 0; k < 5; ++k) {
+    static const std::regex check("### MESSAGE CHECK: (\\w+) \\((\\d+) OF (\\d+) CHARACTERS, CRC (\\w+), SENT (\\w+)\\)");
+    std::sregex_iterator checks(payload.begin(), payload.end(), check);
+    for (size_t k = 0; k < 5; ++k, ++checks) {
+        ASSERT_NE(checks, std::sregex_iterator()) << "no check line for message " << k + 1;
         EXPECT_EQ(read_file(path("msgs/" + names[k])), stored[k].text);
         std::getline(index, line);
         const std::time_t named = utc_time(names[k].substr(0, 16), "%Y%m%d-%H%M%SZ");
@@ -165,15 +169,9 @@ TEST_F(LiveRun, MessagesDecodeInArrivalOrderWhileTheyArriveEachIntoAFileOfItsOwn
         EXPECT_TRUE(run_start <= named && named == utc_time(began, ISO_TIME) && named <= utc_time(ended, ISO_TIME) &&
                     utc_time(ended, ISO_TIME) <= run_end)
             << line;
-        check_at = payload.find("### MESSAGE CHECK: ", check_at) + 19;
-        char said[8] = {}, values[160];
-        unsigned count = 0, length = 0, crc = 0, check = 0;
-        std::sscanf(payload.c_str() + check_at, "%7s (%u OF %u CHARACTERS, CRC %X, SENT %X)", said, &count, &length,
-                    &crc, &check);
-        std::snprintf(values, sizeof values, "-%s.txt\tCOM3\t%s\t%s\t%s\t%s\t%u\t%u\t%zu\t%04X\t%04X", said,
-                      began.c_str(), ended.c_str(), stored[k].end, said, count, length, stored[k].announced, crc,
-                      check);
-        EXPECT_EQ(line, names[k].substr(0, 16) + "-000" + std::to_string(k + 1) + values);
+        EXPECT_EQ(line, names[k].substr(0, 16) + "-000" + std::to_string(k + 1) + checks->format("-$1.txt\tCOM3\t") +
+                            began + "\t" + ended + "\t" + stored[k].end + checks->format("\t$1\t$2\t$3\t") +
+                            std::to_string(stored[k].announced) + checks->format("\t$4\t$5"));
     }
     EXPECT_FALSE(std::getline(index, line)) << line;
 }
