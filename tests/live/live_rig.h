@@ -43,8 +43,7 @@ inline std::string started(const std::string& port = "COM3") {
 }
 // The console's last lines after `ok` intact and `damaged` damaged messages.
 inline std::string goodbye(int ok, int damaged) {
-    return "### " + std::to_string(ok + damaged) + " MESSAGES: " + std::to_string(ok) + " OK, " +
-           std::to_string(damaged) + " DAMAGED\r\n" + GOODBYE;
+    return counted("", static_cast<size_t>(ok + damaged), static_cast<size_t>(ok)) + GOODBYE;
 }
 
 // The console up to the opened port: COMn, or one given by its device path.
