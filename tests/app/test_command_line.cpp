@@ -131,16 +131,14 @@ TEST(CommandLine, NoArgumentVersionAndArgumentsNoRunTakes) {
 // never starts with the console's text.
 TEST(CommandLine, FailedAnswersAreNotSuccessAndClosedStandardStreamsStayClosed) {
     TempDir dir;
-    for (const char* option : {"-V", "--version", "-h", "--help"}) {
-        EXPECT_EQ(run_program("/bin/sh", {"-c", "exec \"$0\" \"$1\" >/dev/full", VELK_LZH_PATH, option}, dir.path()).status,
-                  1)
-            << option;
-    }
+    const auto shell = [&](const std::string& script, const std::string& argument) {  // velk_lzh as "$0"
+        return run_program("/bin/sh", {"-c", script, VELK_LZH_PATH, argument}, dir.path());
+    };
+    for (const char* option : {"-V", "--version", "-h", "--help"})
+        EXPECT_EQ(shell("exec \"$0\" \"$1\" >/dev/full", option).status, 1) << option;
     write_file(dir / "cap.txt", HELLO);
-    for (const char* closing : {">&-", "<&- >&- 2>&-"}) {
-        const ProgramResult r =
-            run_program("/bin/sh", {"-c", std::string("exec \"$0\" cap.txt ") + closing, VELK_LZH_PATH}, dir.path());
-        EXPECT_EQ(r.status, 0) << closing;
+    for (const std::string closing : {">&-", "<&- >&- 2>&-"}) {
+        EXPECT_EQ(shell("exec \"$0\" \"$1\" " + closing, "cap.txt").status, 0) << closing;
         EXPECT_EQ(read_file(dir / "decompressed_cap.txt"), "hello") << closing;
     }
 }
