@@ -120,9 +120,8 @@ protected:
     void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
 
     void TearDown() override {
-        for (pid_t* pid : {&program_, &simulator_}) {
+        for (pid_t* pid : {&program_, &simulator_})
             if (*pid > 0) kill(*pid, SIGKILL), waitpid(*pid, nullptr, 0);
-        }
         close(keys_);
     }
 
