@@ -19,7 +19,6 @@ const std::string USAGE =
 const std::string VERSION = "VELK LZHUF-Decoder Version 1.0.6 (18-SEP-2019)\r\n";
 const std::string HELLO = "X\r\nLEN: 5\r\n###PAYLOAD2:\r\nhello\r\n###PAYLOAD_END\r\n";
 const std::string NO_PORT = "\r\nTrying to open COM port 0...\r\n";
-const std::string ILLEGAL = "illegal comport number\nCan not open comport\n";
 
 size_t entries_in(const TempDir& dir) {
     const std::filesystem::recursive_directory_iterator entries(dir.path());
@@ -132,16 +131,14 @@ TEST(CommandLine, NoArgumentVersionAndArgumentsNoRunTakes) {
 // never starts with the console's text.
 TEST(CommandLine, FailedAnswersAreNotSuccessAndClosedStandardStreamsStayClosed) {
     TempDir dir;
-    for (const char* option : {"-V", "--version", "-h", "--help"}) {
-        EXPECT_EQ(run_program("/bin/sh", {"-c", "exec \"$0\" \"$1\" >/dev/full", VELK_LZH_PATH, option}, dir.path()).status,
-                  1)
-            << option;
-    }
+    const auto shell = [&](const std::string& script, const std::string& argument) {  // velk_lzh as "$0"
+        return run_program("/bin/sh", {"-c", script, VELK_LZH_PATH, argument}, dir.path());
+    };
+    for (const char* option : {"-V", "--version", "-h", "--help"})
+        EXPECT_EQ(shell("exec \"$0\" \"$1\" >/dev/full", option).status, 1) << option;
     write_file(dir / "cap.txt", HELLO);
-    for (const char* closing : {">&-", "<&- >&- 2>&-"}) {
-        const ProgramResult r =
-            run_program("/bin/sh", {"-c", std::string("exec \"$0\" cap.txt ") + closing, VELK_LZH_PATH}, dir.path());
-        EXPECT_EQ(r.status, 0) << closing;
+    for (const std::string closing : {">&-", "<&- >&- 2>&-"}) {
+        EXPECT_EQ(shell("exec \"$0\" \"$1\" " + closing, "cap.txt").status, 0) << closing;
         EXPECT_EQ(read_file(dir / "decompressed_cap.txt"), "hello") << closing;
     }
 }

@@ -26,11 +26,24 @@ inline constexpr int STATUS_NO_SPILL = 250;         // -6
 inline constexpr int STATUS_READ_FAILED = 249;      // -7
 inline constexpr int STATUS_NO_MESSAGE_FILE = 248;  // -8
 
+// What a COM port number out of range gets on standard error.
+inline const std::string ILLEGAL = "illegal comport number\nCan not open comport\n";
+
 // What a capture run shows after `shown`: its count of messages, on a line
 // of its own.
 inline std::string counted(const std::string& shown, size_t messages = 0, size_t ok = 0) {
     return shown + (shown.empty() || shown.ends_with('\n') ? "" : "\r\n") + "### " + std::to_string(messages) +
            " MESSAGES: " + std::to_string(ok) + " OK, " + std::to_string(messages - ok) + " DAMAGED\r\n";
+}
+
+// Every "###" line on the console starts a line of its own (after LF, or
+// after a CR that follows one): a bare CR before it would let it overwrite
+// the line it interrupts.  Only a line's first "###" counts.
+inline void expect_fresh_lines(const std::string& shown) {
+    for (size_t at = shown.find("###"); at != std::string::npos; at = shown.find("###", shown.find('\n', at))) {
+        const size_t line = at - (at > 0 && shown[at - 1] == '\r');
+        EXPECT_TRUE(line > 0 && shown[line - 1] == '\n') << shown.substr(line - std::min<size_t>(line, 40), 80);
+    }
 }
 
 inline ProgramResult run_velk(const TempDir& dir, const std::vector<std::string>& args) {

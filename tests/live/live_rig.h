@@ -43,8 +43,7 @@ inline std::string started(const std::string& port = "COM3") {
 }
 // The console's last lines after `ok` intact and `damaged` damaged messages.
 inline std::string goodbye(int ok, int damaged) {
-    return "### " + std::to_string(ok + damaged) + " MESSAGES: " + std::to_string(ok) + " OK, " +
-           std::to_string(damaged) + " DAMAGED\r\n" + GOODBYE;
+    return counted("", static_cast<size_t>(ok + damaged), static_cast<size_t>(ok)) + GOODBYE;
 }
 
 // The console up to the opened port: COMn, or one given by its device path.
@@ -67,20 +66,11 @@ inline std::string replies_before_start(int mode) {
 }
 inline std::string replies(int mode) { return replies_before_start(mode) + START_REPLY; }
 
-inline TransferMessage message(size_t size, uint64_t seed) {
-    TransferMessage m;
-    m.text = sample_text(seed, size);
-    return m;
-}
+inline TransferMessage message(size_t size, uint64_t seed) { return {.text = sample_text(seed, size)}; }
 
 // No text report inside a transfer, so between a message's two milestone
 // lines the payload file holds its decoded text alone.
-inline CaptureOptions capture_options(uint64_t seed) {
-    CaptureOptions o;
-    o.seed = seed;
-    o.reply_report = false;
-    return o;
-}
+inline CaptureOptions capture_options(uint64_t seed) { return {.seed = seed, .reply_report = false, .report_texts = {}}; }
 
 // The payload file's part for messages that all came through whole.
 inline std::string decoded(const std::vector<TransferMessage>& messages) {
@@ -113,16 +103,6 @@ inline std::string untimed(std::string text, std::time_t from) {
     return text;
 }
 
-// Every "###" line on the console starts a line of its own: a bare CR
-// before it would let it overwrite the line it interrupts.
-inline void expect_fresh_lines(const std::string& shown) {
-    for (size_t at = shown.find("###"); at != std::string::npos; at = shown.find("###", at + 3)) {
-        const size_t line = shown.rfind('\n', at) + 1;
-        EXPECT_TRUE(line == at || (line + 1 == at && shown[line] == '\r') || shown[at - 1] == '=')
-            << shown.substr(at < 80 ? 0 : at - 80, 120);
-    }
-}
-
 // Polls `ready` every few milliseconds for at most `ms`.
 template <typename Ready>
 bool wait_until(Ready ready, int ms) {
@@ -140,9 +120,8 @@ protected:
     void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
 
     void TearDown() override {
-        for (pid_t* pid : {&program_, &simulator_}) {
+        for (pid_t* pid : {&program_, &simulator_})
             if (*pid > 0) kill(*pid, SIGKILL), waitpid(*pid, nullptr, 0);
-        }
         close(keys_);
     }
 

@@ -10,25 +10,19 @@
 
 namespace {
 
-using FreadFunction = size_t (*)(void*, size_t, size_t, FILE*);
-
 int failing_fd = -1;
 long long fail_after = 0;
 long long read_so_far = 0;
 
-void read_settings() {
-    static bool read = false;
-    if (read) return;
-    read = true;
-    const char* setting = getenv("VELK_FAIL_READ");
-    if (setting) sscanf(setting, "%d:%lld", &failing_fd, &fail_after);
+// Runs as the library is loaded, before the program reads anything.
+__attribute__((constructor)) void read_settings() {
+    if (const char* setting = getenv("VELK_FAIL_READ")) sscanf(setting, "%d:%lld", &failing_fd, &fail_after);
 }
 
 }  // namespace
 
 extern "C" size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
-    static const auto next = reinterpret_cast<FreadFunction>(dlsym(RTLD_NEXT, "fread"));
-    read_settings();
+    static const auto next = reinterpret_cast<size_t (*)(void*, size_t, size_t, FILE*)>(dlsym(RTLD_NEXT, "fread"));
     if (fileno(stream) != failing_fd || size != 1) return next(buffer, size, count, stream);
     const long long room = fail_after - read_so_far;
     const size_t want = room <= 0 ? 0 : static_cast<size_t>(room) < count ? static_cast<size_t>(room) : count;
