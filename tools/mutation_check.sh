@@ -34,7 +34,7 @@ faults=(
   "crc_init|lzhuf/lzhuf_decoder.cpp|s/d\.running_crc = 0;/d.running_crc = 0xFFFF;/|the stream CRC starting at 0xFFFF"
   "argument_256|app/main.cpp|s/i < sizeof argument_copy - 1 &&/i < sizeof argument_copy \&\&/|the argument copy taking 256 characters"
   "separator_bare|app/live_run.cpp|s/\"\\\\r\\\\n\\\\r\\\\n(=+)\"\n\s*\"\\\\r\\\\n\\\\r\\\\n\";/\"\$1\";/|the live run's separator written without its blank lines"
-  "watchdog_299|app/silence_watchdog.h|s/SILENCE_LIMIT = 300;/SILENCE_LIMIT = 299;/|the silence watchdog at 299 passes"
+  "watchdog_at_limit|app/silence_watchdog.h|s/return w\.silent_passes > SILENCE_LIMIT;/return w.silent_passes >= SILENCE_LIMIT;/|the silence watchdog acting on the limit's own pass"
   "payload_w|app/live_run.cpp|s/fopen\(PAYLOAD_FILE_NAME, \"ab\"\)/fopen(PAYLOAD_FILE_NAME, \"wb\")/|the live run's payload file opened \"w\" instead of \"a\""
   "port_speed|platform/posix_comm.cpp|s/case 115200: return B115200;/case 115200: return B57600;/|the port set to 57600 baud when 115200 is asked for"
   "port_cooked|platform/posix_comm.cpp|s/    cfmakeraw\(&tio\);\n//|the port's line discipline left as it was (echo, CR to LF)"
