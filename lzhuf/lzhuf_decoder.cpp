@@ -70,6 +70,8 @@ int64_t feed_bytes(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const T
     if (count - used >= RUN_SHORTEST && d.state == SymbolStart && !stream_complete(d)) {
         used += decode_run(d, bytes + used, count - used, out, limit);
     }
+    // Past a complete stream only a call that has taken nothing yet goes on,
+    // for its one byte.
     if (used < count && (used == body || !stream_complete(d))) {
         used += decode_bytes(d, bytes + used, count - used, out, limit, AllBytes);
     }
