@@ -54,9 +54,8 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const T
         }
     };
 
-    if (count <= 0 || position + RUN_MARGIN > run_end || text.produced + MOST_CHARACTERS >= limit) return 0;
     refill();
-    do {
+    while (position + RUN_MARGIN <= run_end && text.produced + MOST_CHARACTERS < limit) {
         int32_t node = d.model.child[ROOT_NODE];
         while (node < NODE_COUNT) {
             node = d.model.child[node + static_cast<int32_t>(window >> 63)];
@@ -76,7 +75,8 @@ int32_t decode_run(LzhufDecoder& d, const uint8_t* bytes, int32_t count, const T
             match_step(d, text, symbol, p, limit, out);
         }
         refill();
-    } while (position + RUN_MARGIN <= run_end && text.produced + MOST_CHARACTERS < limit);
+    }
+    if (position == 0) return 0;  // not one step: d is as it was
 
     // The call in progress: byte k, one after the byte that holds the last
     // need; before the run's own bytes, the first call unless the need was

@@ -58,7 +58,7 @@ faults=(
   "heard_in_capture|app/run_output.cpp|s/    if \(!r->live\) return;\n//|HEARD AT lines in a capture run"
   "run_margin|lzhuf/decoder_steps.h|s/RUN_MARGIN = STEP_BITS \+ 16;/RUN_MARGIN = STEP_BITS - 8;/|the run engine taking whole steps too close to the end of its bytes"
   "run_tail_bit|lzhuf/run_steps.cpp|s/p\.low = static_cast<uint32_t>\(window >> \(64 - code_bits\)\);/p.low = static_cast<uint32_t>(window >> (65 - code_bits));/|the run engine reading a position code one bit short"
-  "run_limit_guard|lzhuf/run_steps.cpp|s/ while \(position \+ RUN_MARGIN <= run_end && text\.produced \+ MOST_CHARACTERS < limit\);/ while (position + RUN_MARGIN <= run_end);/|the run engine taking steps however close the count comes to the stream's length"
+  "run_limit_guard|lzhuf/run_steps.cpp|s/ while \(position \+ RUN_MARGIN <= run_end && text\.produced \+ MOST_CHARACTERS < limit\)/ while (position + RUN_MARGIN <= run_end)/|the run engine taking steps however close the count comes to the stream's length"
   "run_leftover_bits|lzhuf/run_steps.cpp|s/d\.bit_count = static_cast<uint8_t>\(pending\);/d.bit_count = static_cast<uint8_t>(pending - 1);/|the run engine handing back one pending bit too few"
   "stop_key_left|platform/console_keys_posix.cpp|s/    if \(mode_applied\) tcflush\(STDIN_FILENO, TCIFLUSH\);\n//|the key that ended the run left for the shell"
   "scan_header_seam|monitor/monitor_parser.cpp|s/j < n && j < BEFORE; \+\+j/j < n \&\& j < BEFORE - 1; ++j/|a read's header scan leaving out the window that begins with the previous read's last character"
